@@ -1,0 +1,32 @@
+// Channel operations: the thin layer between a command and the DAP driver.
+//
+// Every operation takes the descriptor of an open channel (/dev/accel0, the
+// text channel, or /dev/accel1, the binary channel). None keeps state, prints,
+// allocates from the heap or calls MATLAB, so they work on any descriptor: a
+// pipe, a file or the simulated board.
+#pragma once
+
+#include <cstddef>
+
+// Bytes the channel holds ready to be read (driver request 1), or -1.
+int DAPGetAvail(int fd);
+// Bytes the channel can accept for writing now (driver request 2), or -1.
+int DAPPutAvail(int fd);
+// The driver's version number (request 15), or -1.
+int DAPAccelVersion(int fd);
+// Sets the driver's timeout (request 14, value passed by address): 0 or -1.
+int DAPSetTimeout(int fd, int timeout);
+// One write of the NUL-terminated line as it stands (callers put the "\r" in).
+int DAPSendLine(int fd, const char *line);
+// Sends a file in blocks of up to 1024 bytes with every line feed turned into a
+// carriage return. Returns the bytes written, -1 if the file cannot be opened or
+// a read or write fails.
+int DAPSendFile(int fd, const char *path);
+// Reads and discards until the channel has had nothing ready at two queries
+// 0.1 s apart; returns the total of what the reads returned.
+int DAPFlush(int fd);
+
+// Raw transfers, so that commands never call read() or write() themselves.
+// Both return what the system call returned.
+int DAPRead(int fd, void *buffer, std::size_t count);
+int DAPWrite(int fd, const void *buffer, std::size_t count);

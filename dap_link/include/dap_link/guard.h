@@ -1,0 +1,47 @@
+// The interrupt guard: closes the call's DAP channels on Ctrl-C.
+//
+// The host may run the SIGINT handler on another thread while the command is
+// still running, so everything the handler and the command share is atomic.
+// The handler never frees a descriptor number: it points the number at
+// /dev/null (releasing the device) and leaves closing it to the command, so a
+// number the host reuses for its own files is never touched by us.
+#pragma once
+
+#include <atomic>
+#include <csignal>
+
+#include "dap_link/session.h"
+
+// Descriptors of the channels the current call holds; 0 when not held.
+extern std::atomic<int> fdDapTxt;
+extern std::atomic<int> fdDapBin;
+// The SIGINT disposition in force when the guard was installed.
+extern std::atomic<void (*)(int)> old_handler;
+
+// Installs ctrl_c for SIGINT and keeps the previous disposition (unless the
+// guard is already installed, in which case the stored one is kept).
+void mysig();
+// Puts the stored disposition back.
+void restoresig();
+// The handler: reports, releases the binary then the text channel, reports
+// again, reinstates the previous disposition and raises SIGINT again.
+void ctrl_c(int signal_number);
+
+namespace dap {
+
+// Where the handler's two lines go.
+enum class GuardOutput {
+  command_window,  // mexPrintf
+  standard_output, // the process's standard output (SwpRead, GateRead, SwpOffset)
+};
+
+// A channel session under the interrupt guard: the guard is installed when the
+// session is created and removed after the channels are closed.
+class GuardedSession : public ChannelSession {
+public:
+  explicit GuardedSession(GuardOutput output = GuardOutput::command_window);
+  ~GuardedSession() override;
+  void close() override;
+};
+
+} // namespace dap

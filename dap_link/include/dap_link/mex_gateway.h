@@ -1,0 +1,31 @@
+// Small idioms of the MEX gateways: the exported entry point and argument checks.
+#pragma once
+
+#include <cstddef>
+
+#include "mex.h"
+
+// The one function a plug-in exports besides mexVersion.
+#define DAP_MEX_ENTRY extern "C" __attribute__((visibility("default")))
+
+namespace dap::mex {
+
+inline bool is_real_double(const mxArray *a) {
+  return a != nullptr && mxIsDouble(a) && !mxIsComplex(a);
+}
+
+inline std::size_t element_count(const mxArray *a) {
+  return static_cast<std::size_t>(mxGetM(a)) * static_cast<std::size_t>(mxGetN(a));
+}
+
+// The real part of argument 0 when it is a real double array of at least
+// `min_elements` elements; otherwise the call ends with `usage` as a MATLAB
+// error before anything is touched.
+inline const double *real_argument(int nrhs, const mxArray *prhs[],
+                                   std::size_t min_elements, const char *usage) {
+  if (nrhs < 1 || !is_real_double(prhs[0]) || element_count(prhs[0]) < min_elements)
+    mexErrMsgTxt(usage);
+  return mxGetPr(prhs[0]);
+}
+
+} // namespace dap::mex

@@ -1,0 +1,36 @@
+// The process clock in ticks of 1/100 s, and waits measured on it.
+#pragma once
+
+#include <cstdint>
+
+namespace dap {
+
+// The tick counter as times() returns it, kept to 32 bits.
+std::uint32_t ticks_now();
+
+// Ticks from `start` to now as a signed 32-bit difference, correct across
+// wrap-around of the counter.
+std::int32_t ticks_since(std::uint32_t start);
+
+// Signed 32-bit difference `later - earlier`, wrap-safe.
+std::int32_t tick_difference(std::uint32_t later, std::uint32_t earlier);
+
+// True once a Ctrl-C has taken the current call's channels away. Every wait
+// and collection loop checks it, so an interrupted call ends within about a
+// tick instead of running out its windows on closed descriptors.
+bool interrupted();
+
+// The tick wait: busy-polls the clock until it has advanced `n` ticks from
+// its value at entry (loops while the difference is at most n - 1). Ends
+// early when the call is interrupted. Returns false if it was.
+bool wait_ticks(std::int32_t n);
+
+// Same, from a start value the caller took earlier.
+bool wait_ticks_from(std::uint32_t start, std::int32_t n);
+
+namespace detail {
+// Set by the interrupt guard's handler, cleared when a guarded call begins.
+void set_interrupted(bool value);
+} // namespace detail
+
+} // namespace dap
