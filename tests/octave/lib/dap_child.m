@@ -1,0 +1,29 @@
+function [status, output, trace] = dap_child(code, setup)
+  % Runs `code` in a child octave-cli on its own simulated board and returns
+  % its exit status, everything it printed (standard output and error) and the
+  % board's trace as a cell array of lines. `setup` is a list of simulator
+  % control commands run first. Used where the test process itself must not
+  % be interrupted or ended: Ctrl-C, process exit, standard input.
+  if nargin < 2
+    setup = {};
+  end
+  tracefile = [tempname() '.trace'];
+  script = [tempname() '.m'];
+  fid = fopen(script, 'w');
+  fprintf(fid, 'addpath(getenv(''DAP_TEST_LIB'')); dap_test_setup();\n');
+  for k = 1:numel(setup)
+    fprintf(fid, 'dapsim(''%s'');\n', strrep(setup{k}, '''', ''''''));
+  end
+  fprintf(fid, 'dapsim(''trace clear'');\n');
+  fprintf(fid, '%s\n', code);
+  fclose(fid);
+  cmd = sprintf('DAPSIM_TRACE=%s octave-cli --no-history --norc --quiet --eval "source(''%s'')" 2>&1 </dev/null', ...
+                tracefile, script);
+  [status, output] = system(cmd);
+  trace = {};
+  if exist(tracefile, 'file')
+    trace = strsplit(strtrim(fileread(tracefile)), "\n");
+    delete(tracefile);
+  end
+  delete(script);
+end
