@@ -30,3 +30,9 @@ int DAPFlush(int fd);
 // Both return what the system call returned.
 int DAPRead(int fd, void *buffer, std::size_t count);
 int DAPWrite(int fd, const void *buffer, std::size_t count);
+
+namespace dap {
+// The reset sequence that opens several commands: "\rRESET\r" on the text
+// channel, then the text channel drained, then the binary channel drained.
+void reset_board(int text_fd, int binary_fd);
+} // namespace dap

@@ -20,8 +20,8 @@ bool wait_readable(int fd, int bytes, std::uint32_t start, std::int32_t last_tic
 // at most `last_tick`, tested at the top of every iteration. Each record whose
 // bytes all arrived is handed to on_record(const std::uint8_t *record).
 template <class OnRecord>
-void collect_records(int fd, std::size_t size, std::uint32_t start,
-                     std::int32_t last_tick, OnRecord &&on_record) {
+void collect_records(int fd, std::size_t size, std::uint32_t start, std::int32_t last_tick,
+                     OnRecord &&on_record) {
   std::uint8_t record[64];
   if (size > sizeof record)
     return;
@@ -40,8 +40,8 @@ void collect_records(int fd, std::size_t size, std::uint32_t start,
 // int count, int offset) gets the bytes that actually arrived and the number
 // of bytes counted before them. Returns the bytes counted.
 template <class OnChunk>
-int take_stream(int fd, std::uint8_t *staging, int staging_size, int total,
-                std::uint32_t start, std::int32_t last_tick, OnChunk &&on_chunk) {
+int take_stream(int fd, std::uint8_t *staging, int staging_size, int total, std::uint32_t start,
+                std::int32_t last_tick, OnChunk &&on_chunk) {
   int counted = 0;
   while (!interrupted()) {
     int n = DAPGetAvail(fd);

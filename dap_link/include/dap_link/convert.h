@@ -25,8 +25,7 @@ inline std::int16_t le_i16(const std::uint8_t *p) {
 }
 // An unsigned 32-bit value sent low 16-bit word first (each word low byte first).
 inline std::uint32_t le_u32(const std::uint8_t *p) {
-  return static_cast<std::uint32_t>(le_u16(p)) |
-         (static_cast<std::uint32_t>(le_u16(p + 2)) << 16);
+  return static_cast<std::uint32_t>(le_u16(p)) | (static_cast<std::uint32_t>(le_u16(p + 2)) << 16);
 }
 inline void put_le16(std::uint8_t *p, std::int16_t v) {
   const std::uint16_t u = static_cast<std::uint16_t>(v);
@@ -40,7 +39,6 @@ inline constexpr std::size_t kPathBufferSize = 80;
 
 // Puts the DAPL directory, `name` and `extension` into `buffer` (`size` bytes
 // with the NUL). Returns false, leaving an empty string, when they do not fit.
-bool dapl_path(char *buffer, std::size_t size, const char *name,
-               const char *extension = "");
+bool dapl_path(char *buffer, std::size_t size, const char *name, const char *extension = "");
 
 } // namespace dap

@@ -21,8 +21,8 @@ inline std::size_t element_count(const mxArray *a) {
 // The real part of argument 0 when it is a real double array of at least
 // `min_elements` elements; otherwise the call ends with `usage` as a MATLAB
 // error before anything is touched.
-inline const double *real_argument(int nrhs, const mxArray *prhs[],
-                                   std::size_t min_elements, const char *usage) {
+inline const double *real_argument(int nrhs, const mxArray *prhs[], std::size_t min_elements,
+                                   const char *usage) {
   if (nrhs < 1 || !is_real_double(prhs[0]) || element_count(prhs[0]) < min_elements)
     mexErrMsgTxt(usage);
   return mxGetPr(prhs[0]);

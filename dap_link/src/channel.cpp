@@ -1,0 +1,117 @@
+#include "dap_link/channel.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Driver requests; plain numbers, the value always goes through a pointer to a
+// 32-bit int in our storage.
+constexpr unsigned long kRequestReadable = 1;
+constexpr unsigned long kRequestWritable = 2;
+constexpr unsigned long kRequestTimeout = 14;
+constexpr unsigned long kRequestVersion = 15;
+
+constexpr std::size_t kFileBlock = 1024;
+constexpr std::size_t kDrainBlock = 2048;
+constexpr useconds_t kDrainPause = 100000;
+
+int query(int fd, unsigned long request) {
+  std::int32_t value = 0;
+  // Only a return of exactly 0 is success: some drivers answer with a
+  // positive count and leave the value untouched.
+  if (ioctl(fd, request, &value) != 0)
+    return -1;
+  return value;
+}
+
+} // namespace
+
+int DAPGetAvail(int fd) { return query(fd, kRequestReadable); }
+
+int DAPPutAvail(int fd) { return query(fd, kRequestWritable); }
+
+int DAPAccelVersion(int fd) { return query(fd, kRequestVersion); }
+
+int DAPSetTimeout(int fd, int timeout) {
+  std::int32_t value = timeout;
+  return ioctl(fd, kRequestTimeout, &value) == 0 ? 0 : -1;
+}
+
+int DAPSendLine(int fd, const char *line) {
+  return static_cast<int>(write(fd, line, std::strlen(line)));
+}
+
+int DAPSendFile(int fd, const char *path) {
+  const int file = open(path, O_RDONLY);
+  if (file < 0)
+    return -1;
+  if (file == 0) {
+    // Only possible with standard input closed; we do not count descriptor 0
+    // as an opened file, but we must not leave it open either.
+    close(file);
+    return 0;
+  }
+  char block[kFileBlock];
+  int total = 0;
+  for (;;) {
+    const ssize_t got = read(file, block, sizeof block);
+    if (got < 0) {
+      close(file);
+      return -1;
+    }
+    if (got == 0)
+      break;
+    // The board ends DAPL lines with a carriage return; files are kept with
+    // line feeds.
+    for (ssize_t i = 0; i < got; ++i)
+      if (block[i] == '\n')
+        block[i] = '\r';
+    const ssize_t sent = write(fd, block, static_cast<std::size_t>(got));
+    if (sent < 0) {
+      close(file);
+      return -1;
+    }
+    total += static_cast<int>(sent);
+  }
+  close(file);
+  return total;
+}
+
+int DAPFlush(int fd) {
+  char drain[kDrainBlock];
+  int total = 0;
+  for (;;) {
+    int ready = DAPGetAvail(fd);
+    if (ready <= 0) {
+      // Drained only after two empty answers 0.1 s apart: the board may still
+      // be finishing a record.
+      usleep(kDrainPause);
+      ready = DAPGetAvail(fd);
+      if (ready <= 0)
+        return total;
+      continue; // ask once more before reading
+    }
+    const std::size_t n =
+        ready < static_cast<int>(kDrainBlock) ? static_cast<std::size_t>(ready) : kDrainBlock;
+    total += static_cast<int>(read(fd, drain, n));
+  }
+}
+
+int DAPRead(int fd, void *buffer, std::size_t count) {
+  return static_cast<int>(read(fd, buffer, count));
+}
+
+int DAPWrite(int fd, const void *buffer, std::size_t count) {
+  return static_cast<int>(write(fd, buffer, count));
+}
+
+void dap::reset_board(int text_fd, int binary_fd) {
+  DAPSendLine(text_fd, "\rRESET\r");
+  DAPFlush(text_fd);
+  DAPFlush(binary_fd);
+}

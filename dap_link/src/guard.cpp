@@ -1,0 +1,138 @@
+#include "dap_link/guard.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "dap_link/ticks.h"
+#include "mex.h"
+
+std::atomic<int> fdDapTxt{0};
+std::atomic<int> fdDapBin{0};
+std::atomic<void (*)(int)> old_handler{nullptr};
+
+namespace {
+
+constexpr char kClosingLine[] = "Closing binary and text channels to DAP.\n";
+constexpr char kExitingLine[] = "Exiting MEX function.\n";
+
+std::atomic<int> g_output{static_cast<int>(dap::GuardOutput::command_window)};
+// Handlers running right now; the end of a call waits for them before it
+// closes anything, so a number the handler is pointing at /dev/null is not
+// freed (and reused by the host) under its feet.
+std::atomic<int> g_in_handler{0};
+// Numbers the handler released: still ours (now /dev/null), closed by the
+// call's end.
+std::atomic<int> g_released_text{0};
+std::atomic<int> g_released_binary{0};
+// The handler's lines, when they are to be printed in the command window by
+// the call itself (mexPrintf is not safe in a signal handler).
+std::atomic<bool> g_lines_pending{false};
+
+void write_all(const char *text, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(STDOUT_FILENO, text, length);
+    if (n <= 0)
+      return;
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+// Lets go of the device behind `fd` while keeping the number reserved.
+int release(int fd) {
+  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd >= 0 && dup2(null_fd, fd) == fd) {
+    close(null_fd);
+    return fd;
+  }
+  if (null_fd >= 0)
+    close(null_fd);
+  close(fd); // no /dev/null to spare: plain close, the number is gone
+  return 0;
+}
+
+void close_released(std::atomic<int> &slot) {
+  const int fd = slot.exchange(0);
+  if (fd > 0)
+    close(fd);
+}
+
+} // namespace
+
+void mysig() {
+  void (*previous)(int) = signal(SIGINT, ctrl_c);
+  // Installing over ourselves would store our own handler as the one to hand
+  // the interrupt on to, and Ctrl-C could never reach the host again.
+  if (previous != SIG_ERR && previous != ctrl_c)
+    old_handler.store(previous);
+}
+
+void restoresig() { signal(SIGINT, old_handler.load()); }
+
+void ctrl_c(int) {
+  const int saved_errno = errno;
+  g_in_handler.fetch_add(1);
+  dap::detail::set_interrupted(true);
+
+  void (*previous)(int) = old_handler.load();
+  // Print directly when the host window is the process's standard output or
+  // when the re-raised interrupt is going to end the process; otherwise the
+  // call prints the lines in the command window as it returns.
+  const bool direct =
+      g_output.load() == static_cast<int>(dap::GuardOutput::standard_output) || previous == SIG_DFL;
+  if (direct)
+    write_all(kClosingLine, sizeof kClosingLine - 1);
+  else
+    g_lines_pending.store(true);
+
+  const int binary_fd = fdDapBin.exchange(0);
+  if (binary_fd > 0)
+    g_released_binary.store(release(binary_fd));
+  const int text_fd = fdDapTxt.exchange(0);
+  if (text_fd > 0)
+    g_released_text.store(release(text_fd));
+
+  if (direct)
+    write_all(kExitingLine, sizeof kExitingLine - 1);
+  g_in_handler.fetch_sub(1);
+
+  signal(SIGINT, previous);
+  raise(SIGINT);
+  errno = saved_errno;
+}
+
+namespace dap {
+
+GuardedSession::GuardedSession(GuardOutput output) : ChannelSession(fdDapTxt, fdDapBin) {
+  detail::set_interrupted(false);
+  g_lines_pending.store(false);
+  g_output.store(static_cast<int>(output));
+  mysig();
+}
+
+GuardedSession::~GuardedSession() {
+  GuardedSession::close();
+  restoresig();
+  if (g_lines_pending.exchange(false)) {
+    mexPrintf("%s", kClosingLine);
+    mexPrintf("%s", kExitingLine);
+  }
+}
+
+void GuardedSession::close() {
+  const int text_fd = fdDapTxt.exchange(0);
+  const int binary_fd = fdDapBin.exchange(0);
+  while (g_in_handler.load() != 0)
+    sched_yield();
+  if (text_fd > 0)
+    ::close(text_fd);
+  if (binary_fd > 0)
+    ::close(binary_fd);
+  close_released(g_released_text);
+  close_released(g_released_binary);
+}
+
+} // namespace dap

@@ -1,0 +1,64 @@
+#include "dap_link/session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "dap_link/ticks.h"
+#include "mex.h"
+
+namespace dap {
+
+ChannelSession::ChannelSession() : text_slot_(&own_text_), binary_slot_(&own_binary_) {}
+
+ChannelSession::ChannelSession(std::atomic<int> &text_slot, std::atomic<int> &binary_slot)
+    : text_slot_(&text_slot), binary_slot_(&binary_slot) {
+  text_slot_->store(0);
+  binary_slot_->store(0);
+}
+
+ChannelSession::~ChannelSession() { ChannelSession::close(); }
+
+bool ChannelSession::open_into(std::atomic<int> &slot, const char *path, const char *name) {
+  // A call whose channels a Ctrl-C has already taken away opens nothing more.
+  if (interrupted())
+    return false;
+  const int fd = ::open(path, O_RDWR);
+  const int error = errno;
+  if (fd > 0) {
+    slot.store(fd);
+    return true;
+  }
+  // Descriptor 0 means the device was opened on a closed standard input: it
+  // does not count as a channel, but it must not stay open either.
+  if (fd == 0)
+    ::close(fd);
+  mexPrintf("Error opening %s, errno=%d\n", name, error);
+  return false;
+}
+
+bool ChannelSession::open_text() { return open_into(*text_slot_, "/dev/accel0", "accel0"); }
+
+bool ChannelSession::open_binary() { return open_into(*binary_slot_, "/dev/accel1", "accel1"); }
+
+int ChannelSession::text() const {
+  const int fd = text_slot_->load();
+  return fd > 0 ? fd : -1;
+}
+
+int ChannelSession::binary() const {
+  const int fd = binary_slot_->load();
+  return fd > 0 ? fd : -1;
+}
+
+void ChannelSession::close() {
+  const int text_fd = text_slot_->exchange(0);
+  const int binary_fd = binary_slot_->exchange(0);
+  if (text_fd > 0)
+    ::close(text_fd);
+  if (binary_fd > 0)
+    ::close(binary_fd);
+}
+
+} // namespace dap
