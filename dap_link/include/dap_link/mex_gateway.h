@@ -10,8 +10,10 @@
 
 namespace dap::mex {
 
+// Sparse storage holds only the nonzero values, so reading it as a full
+// array would run past its data.
 inline bool is_real_double(const mxArray *a) {
-  return a != nullptr && mxIsDouble(a) && !mxIsComplex(a);
+  return a != nullptr && mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
 }
 
 inline std::size_t element_count(const mxArray *a) {
