@@ -6,4 +6,5 @@
 #include "dap_link/convert.h"
 #include "dap_link/guard.h"
 #include "dap_link/session.h"
+#include "dap_link/sigint.h"
 #include "dap_link/ticks.h"
