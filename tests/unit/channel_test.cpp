@@ -1,0 +1,145 @@
+// The channel operations against the simulated driver.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "dap_link/channel.h"
+#include "sim_control.h"
+
+namespace {
+
+class ChannelOperations : public ::testing::Test {
+protected:
+  void SetUp() override {
+    simctl::command("reset");
+    text_ = open("/dev/accel0", O_RDWR);
+    binary_ = open("/dev/accel1", O_RDWR);
+    ASSERT_GT(text_, 0);
+    ASSERT_GT(binary_, 0);
+    simctl::command("trace clear");
+  }
+  void TearDown() override {
+    close(text_);
+    close(binary_);
+    for (auto &f : files_)
+      std::remove(f.c_str());
+  }
+  std::string file_with(const std::string &content) {
+    std::string path =
+        "/tmp/dap_channel_test_" + std::to_string(getpid()) + "_" + std::to_string(files_.size());
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    files_.push_back(path);
+    return path;
+  }
+  std::string written_text() {
+    auto bytes = simctl::written("accel0");
+    return std::string(bytes.begin(), bytes.end());
+  }
+  int text_ = -1, binary_ = -1;
+  std::vector<std::string> files_;
+};
+
+TEST_F(ChannelOperations, SendFileTurnsLineFeedsIntoCarriageReturns) {
+  EXPECT_EQ(DAPSendFile(text_, file_with("A\nB\n").c_str()), 4);
+  EXPECT_EQ(written_text(), "A\rB\r");
+  // CR LF files reach the board with CR CR; nothing else changes.
+  simctl::command("reset");
+  EXPECT_EQ(DAPSendFile(text_, file_with("x\r\n\t\x01").c_str()), 5);
+  EXPECT_EQ(written_text(), "x\r\r\t\x01");
+}
+
+TEST_F(ChannelOperations, SendFileWritesBlocksOfAtMost1024Bytes) {
+  EXPECT_EQ(DAPSendFile(text_, file_with(std::string(2049, 'a')).c_str()), 2049);
+  auto writes = simctl::trace_matching("write accel0");
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_NE(writes[0].find(" 1024 "), std::string::npos);
+  EXPECT_NE(writes[2].find(" 1 "), std::string::npos);
+}
+
+TEST_F(ChannelOperations, SendFileCountsWhatAShortWriteTookAndGoesOn) {
+  simctl::command("fault shortwrite accel0 1000");
+  EXPECT_EQ(DAPSendFile(text_, file_with(std::string(1024, 'a') + "bb").c_str()), 1002);
+  EXPECT_EQ(written_text(), std::string(1000, 'a') + "bb");
+}
+
+TEST_F(ChannelOperations, SendFileOfNothingOrOfAMissingFileSendsNothing) {
+  EXPECT_EQ(DAPSendFile(text_, file_with("").c_str()), 0);
+  EXPECT_EQ(DAPSendFile(text_, "/nonexistent/dir/file.dap"), -1);
+  EXPECT_TRUE(simctl::trace_matching("write").empty());
+}
+
+TEST_F(ChannelOperations, SendFileReportsAFailedWrite) {
+  EXPECT_EQ(DAPSendFile(-1, file_with("abc").c_str()), -1);
+}
+
+TEST_F(ChannelOperations, SendFileLeavesNoDescriptorOpen) {
+  const int before = open("/dev/null", O_RDONLY);
+  close(before);
+  DAPSendFile(text_, file_with("abc\n").c_str());
+  DAPSendFile(-1, file_with("abc\n").c_str());
+  const int after = open("/dev/null", O_RDONLY);
+  close(after);
+  EXPECT_EQ(before, after);
+}
+
+TEST_F(ChannelOperations, SendLineMakesExactlyOneWrite) {
+  EXPECT_EQ(DAPSendLine(text_, "start shrtreca\r"), 15);
+  EXPECT_EQ(DAPSendLine(text_, ""), 0);
+  auto writes = simctl::trace_matching("write accel0");
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(written_text(), "start shrtreca\r");
+  EXPECT_EQ(DAPSendLine(-1, "x\r"), -1);
+}
+
+TEST_F(ChannelOperations, FlushOfASilentChannelAsksTwiceAroundOneSleep) {
+  EXPECT_EQ(DAPFlush(binary_), 0);
+  auto trace = simctl::trace();
+  ASSERT_EQ(trace.size(), 3u);
+  EXPECT_NE(trace[0].find("ioctl accel1 1"), std::string::npos);
+  EXPECT_NE(trace[1].find("usleep 100000"), std::string::npos);
+  EXPECT_NE(trace[2].find("ioctl accel1 1"), std::string::npos);
+}
+
+TEST_F(ChannelOperations, FlushReadsInDrainSizedPieces) {
+  simctl::command("queue bin " + std::string(2 * 4100, 'e'));
+  EXPECT_EQ(DAPFlush(binary_), 4100);
+  auto reads = simctl::trace_matching("read accel1");
+  ASSERT_EQ(reads.size(), 3u);
+  EXPECT_NE(reads[0].find("2048 -> 2048"), std::string::npos);
+  EXPECT_NE(reads[1].find("2048 -> 2048"), std::string::npos);
+  EXPECT_NE(reads[2].find("4 -> 4"), std::string::npos);
+  EXPECT_EQ(simctl::command("pending accel1"), "0");
+}
+
+TEST_F(ChannelOperations, QueriesReportFailureAsMinusOne) {
+  simctl::command("queue bin 01 02 03 04 05");
+  EXPECT_EQ(DAPGetAvail(binary_), 5);
+  EXPECT_EQ(DAPPutAvail(-1), -1);
+  EXPECT_EQ(DAPGetAvail(-1), -1);
+  EXPECT_EQ(DAPAccelVersion(-1), -1);
+  EXPECT_EQ(DAPSetTimeout(-1, 10), -1);
+  EXPECT_EQ(DAPSetTimeout(binary_, 10), 0);
+  EXPECT_GT(DAPAccelVersion(text_), 0);
+  // A positive return from the driver is not success, whatever the value.
+  simctl::command("fault ioctl accel1 1 positive 7");
+  EXPECT_EQ(DAPGetAvail(binary_), -1);
+  simctl::command("fault ioctl accel1 2 fail 5");
+  EXPECT_EQ(DAPPutAvail(binary_), -1);
+}
+
+TEST_F(ChannelOperations, ResetSequenceSendsTheLineThenDrainsTextThenBinary) {
+  dap::reset_board(text_, binary_);
+  EXPECT_EQ(written_text(), "\rRESET\r");
+  auto trace = simctl::trace();
+  ASSERT_GE(trace.size(), 7u);
+  EXPECT_NE(trace[1].find("ioctl accel0"), std::string::npos);
+  EXPECT_NE(trace.back().find("ioctl accel1"), std::string::npos);
+}
+
+} // namespace
