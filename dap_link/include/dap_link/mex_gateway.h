@@ -25,8 +25,10 @@ inline std::size_t element_count(const mxArray *a) {
 // error before anything is touched.
 inline const double *real_argument(int nrhs, const mxArray *prhs[], std::size_t min_elements,
                                    const char *usage) {
-  if (nrhs < 1 || !is_real_double(prhs[0]) || element_count(prhs[0]) < min_elements)
+  if (nrhs < 1 || !is_real_double(prhs[0]) || element_count(prhs[0]) < min_elements) {
     mexErrMsgTxt(usage);
+    return nullptr; // not reached: the host ends the call
+  }
   return mxGetPr(prhs[0]);
 }
 
