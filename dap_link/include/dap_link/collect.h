@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "dap_link/channel.h"
+#include "dap_link/convert.h"
 #include "dap_link/ticks.h"
 
 namespace dap {
@@ -60,6 +61,50 @@ int take_stream(int fd, std::uint8_t *staging, int staging_size, int total, std:
       break;
   }
   return counted;
+}
+
+// Turns a byte stream that arrives in chunks of any size into consecutive
+// signed 16-bit samples: sample k is made of stream bytes 2k and 2k + 1 however
+// the chunks split them. A chunk that ends between the two bytes of a sample
+// keeps its byte for the next chunk, so an odd-sized read never shifts the rest
+// of the stream by a byte. Feed it the chunks of take_stream in order.
+class SampleAssembler {
+public:
+  SampleAssembler(double *samples, std::size_t count) : samples_(samples), count_(count) {}
+
+  void take(const std::uint8_t *bytes, int count, int offset) {
+    for (int i = 0; i < count; ++i) {
+      const long position = static_cast<long>(offset) + i;
+      if (position % 2 == 0) {
+        pair_[0] = bytes[i];
+        continue;
+      }
+      pair_[1] = bytes[i];
+      const std::size_t k = static_cast<std::size_t>(position / 2);
+      if (k < count_)
+        samples_[k] = le_i16(pair_);
+    }
+  }
+
+private:
+  double *samples_;
+  std::size_t count_;
+  std::uint8_t pair_[2] = {0, 0};
+};
+
+// Collects up to `sample_count` signed 16-bit samples from the stream, reading
+// whatever is readable at each poll (at most 2048 bytes a read), into
+// samples[0..sample_count). The window and its tests are those of take_stream.
+// Samples whose bytes did not arrive are left as they were. Returns the bytes
+// taken.
+inline int take_samples(int fd, double *samples, int sample_count, std::uint32_t start,
+                        std::int32_t last_tick) {
+  std::uint8_t staging[2048];
+  SampleAssembler assembler(samples, static_cast<std::size_t>(sample_count));
+  return take_stream(fd, staging, static_cast<int>(sizeof staging), 2 * sample_count, start,
+                     last_tick, [&](const std::uint8_t *bytes, int count, int offset) {
+                       assembler.take(bytes, count, offset);
+                     });
 }
 
 } // namespace dap
