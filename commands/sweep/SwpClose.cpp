@@ -1,0 +1,14 @@
+// SwpClose: stops the session's record tasks.
+#include "dap_link/channel.h"
+#include "dap_link/mex_gateway.h"
+#include "dap_link/session.h"
+#include "dap_link/ticks.h"
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+  dap::ChannelSession session;
+  if (!session.open_both())
+    return;
+  // Gives the record tasks a moment to pass on what they still hold.
+  dap::wait_ticks(10);
+  DAPSendLine(session.text(), "stop recorda,recordb\r");
+}

@@ -1,0 +1,35 @@
+// offsets = SwpOffset: measures the pair of input offsets on the board.
+#include "dap_link/dap_link.h"
+#include "dap_link/mex_gateway.h"
+
+namespace {
+
+constexpr int kRecordBytes = 4;
+constexpr std::int32_t kLastTickOfWindow = 1000;
+
+} // namespace
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
+  dap::GuardedSession session(dap::GuardOutput::standard_output);
+  if (!session.open_both())
+    return;
+
+  plhs[0] = mxCreateDoubleMatrix(1, 2, mxREAL);
+  double *offsets = mxGetPr(plhs[0]);
+
+  DAPSendLine(session.text(), "start offseta,offsetb\r");
+  // Read however the wait ended, so that part of a record does not linger in
+  // front of the next sweep.
+  dap::wait_readable(session.binary(), kRecordBytes, dap::ticks_now(), kLastTickOfWindow);
+  if (dap::interrupted())
+    return;
+  std::uint8_t record[kRecordBytes] = {0, 0, 0, 0};
+  const int got = DAPRead(session.binary(), record, sizeof record);
+  // A value whose two bytes did not both arrive stays 0.
+  if (got >= 2)
+    offsets[0] = dap::le_i16(record);
+  if (got >= 4)
+    offsets[1] = dap::le_i16(record + 2);
+  // offseta keeps running: it is the board's own offset tracker.
+  DAPSendLine(session.text(), "stop offsetb\r");
+}
