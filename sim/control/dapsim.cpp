@@ -1,0 +1,39 @@
+// reply = dapsim('command'): one control command for the simulated board.
+//
+// The simulator is reached through the process's symbol table, so this
+// plug-in loads (and reports clearly) when the library is not preloaded.
+#include <dlfcn.h>
+
+#include <string>
+
+#include "mex.h"
+
+namespace {
+
+using CommandFn = int (*)(const char *, char **);
+using FreeFn = void (*)(char *);
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) void
+mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  if (nrhs != 1 || !mxIsChar(prhs[0]) || mxGetM(prhs[0]) > 1)
+    mexErrMsgTxt("usage: reply = dapsim('command')");
+  const auto command_fn = reinterpret_cast<CommandFn>(dlsym(RTLD_DEFAULT, "dapsim_command"));
+  const auto free_fn = reinterpret_cast<FreeFn>(dlsym(RTLD_DEFAULT, "dapsim_free"));
+  if (command_fn == nullptr || free_fn == nullptr)
+    mexErrMsgTxt("the simulated board is not loaded: start Octave with "
+                 "LD_PRELOAD=<build>/sim/libdapsim.so");
+  char *text = mxArrayToString(prhs[0]);
+  if (text == nullptr)
+    mexErrMsgTxt("could not read the command text");
+  std::string command(text);
+  mxFree(text);
+  char *reply = nullptr;
+  const int rc = command_fn(command.c_str(), &reply);
+  std::string answer = reply != nullptr ? reply : "";
+  free_fn(reply);
+  if (rc != 0)
+    mexErrMsgTxt(answer.c_str());
+  plhs[0] = mxCreateString(answer.c_str());
+}

@@ -1,0 +1,349 @@
+// The control language: how tests and scripts steer and inspect the board.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dapsim/control.h"
+#include "real.h"
+#include "simulator.h"
+#include "text.h"
+
+namespace dapsim {
+namespace {
+
+using text::Token;
+
+std::optional<int> parse_node(const Token &t) {
+  const std::string n = text::lower(t.text);
+  if (n == "accel0" || n == "text")
+    return kTextNode;
+  if (n == "accel1" || n == "binary" || n == "bin")
+    return kBinaryNode;
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> parse_count(const Token &t, std::int64_t min, std::int64_t max) {
+  if (t.quoted)
+    return std::nullopt;
+  const auto v = text::parse_integer(t.text);
+  if (!v || *v < min || *v > max)
+    return std::nullopt;
+  return v;
+}
+
+constexpr std::int64_t kTickLimit = std::int64_t{1} << 40;
+
+} // namespace
+
+bool Simulator::control(const std::string &line, std::string *reply) {
+  std::string error;
+  const auto parsed = text::tokenize(line, &error);
+  if (!parsed) {
+    *reply = error;
+    return false;
+  }
+  const std::vector<Token> &t = *parsed;
+  auto refuse = [&](const std::string &message) {
+    *reply = message;
+    return false;
+  };
+  auto ok = [&](std::string answer = std::string()) {
+    *reply = std::move(answer);
+    return true;
+  };
+  if (t.empty())
+    return refuse("empty command");
+  const std::string verb = text::lower(t[0].text);
+  const std::size_t n = t.size();
+
+  if (verb == "reset" && n == 1) {
+    power_on();
+    return ok();
+  }
+  if (verb == "seed") {
+    const auto v = n == 2 ? parse_count(t[1], 0, 0xFFFFFFFFll) : std::nullopt;
+    if (!v)
+      return refuse("usage: seed N (0 to 4294967295)");
+    seed_ = static_cast<std::uint32_t>(*v);
+    random_.seed(seed_);
+    return ok();
+  }
+  if (verb == "clock") {
+    if (n == 1)
+      return ok(std::to_string(now()));
+    const std::string mode = text::lower(t[1].text);
+    if (mode == "real" && n == 2) {
+      sync_real_clock();
+      real_clock_ = true;
+      real_origin_ = real::times()(nullptr) - static_cast<clock_t>(now());
+      return ok();
+    }
+    if (mode == "virtual" && n <= 3) {
+      int per_tick = reads_per_tick_;
+      if (n == 3) {
+        const auto v = parse_count(t[2], 1, 1000000);
+        if (!v)
+          return refuse("usage: clock virtual [reads_per_tick >= 1]");
+        per_tick = static_cast<int>(*v);
+      }
+      sync_real_clock();
+      real_clock_ = false;
+      reads_per_tick_ = per_tick;
+      reads_in_tick_ = 0;
+      return ok();
+    }
+    return refuse("usage: clock | clock virtual [reads_per_tick] | clock real");
+  }
+  if (verb == "advance") {
+    const auto v = n == 2 ? parse_count(t[1], 0, kTickLimit) : std::nullopt;
+    if (!v)
+      return refuse("usage: advance N (ticks)");
+    if (real_clock_)
+      return refuse("advance needs the virtual clock");
+    advance_to((now() + *v) * kMicrosecondsPerTick);
+    return ok(std::to_string(now()));
+  }
+  if (verb == "queue") {
+    // queue bin|text <data...> [at T]
+    std::optional<int> node = n >= 3 ? parse_node(t[1]) : std::nullopt;
+    if (!node)
+      return refuse("usage: queue bin|text <hex bytes | \"text\"> [at T]");
+    std::size_t data_end = n;
+    std::optional<Tick> at;
+    if (n >= 5 && !t[n - 2].quoted && text::lower(t[n - 2].text) == "at") {
+      const auto v = parse_count(t[n - 1], 0, kTickLimit);
+      if (!v)
+        return refuse("queue: 'at' needs a tick number");
+      at = *v;
+      data_end = n - 2;
+    }
+    const std::vector<Token> data(t.begin() + 2, t.begin() + static_cast<std::ptrdiff_t>(data_end));
+    const auto bytes = text::parse_bytes(data, &error);
+    if (!bytes)
+      return refuse("queue: " + error);
+    Action action;
+    action.node = *node;
+    action.bytes = *bytes;
+    if (!at || *at <= now())
+      perform(action);
+    else
+      scheduled_.emplace(*at, std::move(action));
+    return ok();
+  }
+  if (verb == "rule") {
+    // rule "<line>" after T bin|text <data> | rule "<line>" after T sigint
+    if (n < 5 || !t[1].quoted || text::lower(t[2].text) != "after")
+      return refuse("usage: rule \"<line>\" after T bin|text <data> | sigint");
+    const auto after = parse_count(t[3], 0, kTickLimit);
+    if (!after)
+      return refuse("rule: 'after' needs a tick count");
+    Rule rule;
+    rule.line = t[1].text;
+    while (!rule.line.empty() && (rule.line.back() == '\r' || rule.line.back() == '\n'))
+      rule.line.pop_back();
+    rule.line = text::trim(rule.line);
+    rule.after = *after;
+    if (text::lower(t[4].text) == "sigint" && n == 5) {
+      rule.action.sigint = true;
+    } else {
+      const auto node = parse_node(t[4]);
+      if (!node || n < 6)
+        return refuse("usage: rule \"<line>\" after T bin|text <data> | sigint");
+      const std::vector<Token> data(t.begin() + 5, t.end());
+      const auto bytes = text::parse_bytes(data, &error);
+      if (!bytes)
+        return refuse("rule: " + error);
+      rule.action.node = *node;
+      rule.action.bytes = *bytes;
+    }
+    rules_.push_back(std::move(rule));
+    return ok();
+  }
+  if (verb == "fault") {
+    if (n == 2 && text::lower(t[1].text) == "clear") {
+      for (auto &f : faults_)
+        f = NodeFaults{};
+      freespace_.clear();
+      freespace_next_ = 0;
+      return ok();
+    }
+    const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
+    const std::optional<int> node = n >= 3 ? parse_node(t[2]) : std::nullopt;
+    if (!node)
+      return refuse("usage: fault missing|openzero|ioctl|shortwrite|readfail|shortread "
+                    "accel0|accel1 ... | fault clear");
+    NodeFaults &f = faults_[*node];
+    if (kind == "missing" && n == 4) {
+      const auto e = text::parse_errno(t[3].text);
+      if (!e)
+        return refuse("fault missing: bad errno '" + t[3].text + "'");
+      f.missing = *e;
+      return ok();
+    }
+    if (kind == "openzero" && n == 3) {
+      f.openzero = true;
+      return ok();
+    }
+    if (kind == "ioctl" && n == 6) {
+      const auto request = parse_count(t[3], 0, 0xFFFFFFFFll);
+      const std::string how = text::lower(t[4].text);
+      if (!request)
+        return refuse("fault ioctl: bad request number");
+      IoctlFault fault;
+      if (how == "fail") {
+        const auto e = text::parse_errno(t[5].text);
+        if (!e)
+          return refuse("fault ioctl: bad errno '" + t[5].text + "'");
+        fault.fail = true;
+        fault.value = *e;
+      } else if (how == "positive") {
+        const auto v = parse_count(t[5], 1, 0x7FFFFFFF);
+        if (!v)
+          return refuse("fault ioctl: 'positive' needs a value > 0");
+        fault.value = static_cast<int>(*v);
+      } else {
+        return refuse("usage: fault ioctl accel0|accel1 REQ fail ERRNO | positive V");
+      }
+      f.ioctl[static_cast<unsigned long>(*request)] = fault;
+      return ok();
+    }
+    if ((kind == "shortwrite" || kind == "shortread") && n == 4) {
+      const auto v = parse_count(t[3], 0, 0x7FFFFFFF);
+      if (!v)
+        return refuse("fault " + kind + ": needs a byte count");
+      (kind == "shortwrite" ? f.shortwrite : f.shortread) = static_cast<std::size_t>(*v);
+      return ok();
+    }
+    if (kind == "readfail" && n == 4) {
+      const auto e = text::parse_errno(t[3].text);
+      if (!e)
+        return refuse("fault readfail: bad errno '" + t[3].text + "'");
+      f.readfail = *e;
+      return ok();
+    }
+    return refuse("unknown fault: " + line);
+  }
+  if (verb == "freespace") {
+    if (n < 2)
+      return refuse("usage: freespace N N ...");
+    std::vector<std::int32_t> values;
+    for (std::size_t i = 1; i < n; ++i) {
+      const auto v = parse_count(t[i], -0x80000000ll, 0x7FFFFFFF);
+      if (!v)
+        return refuse("freespace: bad value '" + t[i].text + "'");
+      values.push_back(static_cast<std::int32_t>(*v));
+    }
+    freespace_ = std::move(values);
+    freespace_next_ = 0;
+    return ok();
+  }
+  if (verb == "sigint") {
+    if (n == 1) {
+      struct sigaction current {};
+      real::sigaction()(SIGINT, nullptr, &current);
+      if (current.sa_flags & SA_SIGINFO) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "handler %p",
+                      reinterpret_cast<void *>(current.sa_sigaction));
+        return ok(buf);
+      }
+      if (current.sa_handler == SIG_DFL)
+        return ok("default");
+      if (current.sa_handler == SIG_IGN)
+        return ok("ignore");
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "handler %p", reinterpret_cast<void *>(current.sa_handler));
+      return ok(buf);
+    }
+    const std::string when = text::lower(t[1].text);
+    if (when == "tick" && n == 3) {
+      const auto v = parse_count(t[2], 0, kTickLimit);
+      if (!v)
+        return refuse("usage: sigint tick T");
+      sigint_tick_ = *v;
+      return ok();
+    }
+    if (when == "op" && n == 3) {
+      const auto v = parse_count(t[2], 1, kTickLimit);
+      if (!v)
+        return refuse("usage: sigint op N (N >= 1)");
+      sigint_op_ = static_cast<std::uint64_t>(*v);
+      return ok();
+    }
+    return refuse("usage: sigint | sigint tick T | sigint op N");
+  }
+  if (verb == "trace") {
+    if (n == 1) {
+      std::string out;
+      for (const auto &e : events_)
+        out += event_line(e);
+      return ok(out);
+    }
+    if (n == 2 && text::lower(t[1].text) == "clear") {
+      trace_clear();
+      return ok();
+    }
+    return refuse("usage: trace | trace clear");
+  }
+  if (verb == "written" || verb == "pending") {
+    const std::optional<int> node = n == 2 ? parse_node(t[1]) : std::nullopt;
+    if (!node)
+      return refuse("usage: " + verb + " accel0|accel1");
+    if (verb == "pending")
+      return ok(std::to_string(fifo_[*node].size()));
+    return ok(text::hex(written_[*node].data(), written_[*node].size(), true));
+  }
+  if (verb == "variable") {
+    if (n != 2)
+      return refuse("usage: variable NAME");
+    return ok(std::to_string(variable(t[1].text)));
+  }
+  if (verb == "tasks" && n == 1) {
+    std::string out;
+    for (const auto &d : definitions_)
+      out += d.name + (running(d.name) ? " *" : "") + "\n";
+    return ok(out);
+  }
+  if (verb == "played") {
+    const std::string which = n == 2 ? text::lower(t[1].text) : std::string();
+    if (which != "a0" && which != "a1")
+      return refuse("usage: played a0|a1");
+    std::string out;
+    for (const std::int16_t v : played_[which == "a0" ? 0 : 1]) {
+      if (!out.empty())
+        out += ' ';
+      out += std::to_string(v);
+    }
+    return ok(out);
+  }
+  if (verb == "open" && n == 1)
+    return ok(std::to_string(open_count_));
+  if (verb == "loaded" && n == 1)
+    return ok(loaded_ ? "1" : "0");
+  return refuse("unknown command: " + line);
+}
+
+} // namespace dapsim
+
+extern "C" __attribute__((visibility("default"))) int dapsim_command(const char *command,
+                                                                     char **reply) {
+  std::string answer;
+  bool accepted = false;
+  if (command == nullptr) {
+    answer = "no command given";
+  } else {
+    accepted = dapsim::Simulator::get().command(command, &answer);
+  }
+  if (reply != nullptr) {
+    *reply = static_cast<char *>(std::malloc(answer.size() + 1));
+    if (*reply != nullptr)
+      std::memcpy(*reply, answer.c_str(), answer.size() + 1);
+  }
+  return accepted ? 0 : -1;
+}
+
+extern "C" __attribute__((visibility("default"))) void dapsim_free(char *reply) {
+  std::free(reply);
+}

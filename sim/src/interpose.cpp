@@ -1,0 +1,313 @@
+// The C library entry points the simulator takes over.
+//
+// Only the two device nodes, descriptors opened on them, the DAPL directory,
+// the clock, the board loader and SIGINT dispositions are ours; everything
+// else goes straight to the C library with errno as the library left it.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/times.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "real.h"
+#include "simulator.h"
+
+#define DAPSIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+using dapsim::Simulator;
+namespace real = dapsim::real;
+
+extern "C" void __chk_fail(void) __attribute__((noreturn));
+
+namespace {
+
+constexpr char kLoaderPrefix[] = "/usr/src/linux/drivers/dap/comload";
+
+// "/dev//./accel0" names the same node as "/dev/accel0": compare paths after
+// removing empty and "." components and resolving "..".
+std::string normalize(const char *path) {
+  std::string out;
+  const char *p = path;
+  while (*p != '\0') {
+    while (*p == '/')
+      ++p;
+    const char *start = p;
+    while (*p != '\0' && *p != '/')
+      ++p;
+    const std::string part(start, p);
+    if (part.empty() || part == ".")
+      continue;
+    if (part == "..") {
+      const auto slash = out.rfind('/');
+      out.erase(slash == std::string::npos ? 0 : slash);
+      continue;
+    }
+    out += '/';
+    out += part;
+  }
+  if (out.empty())
+    out = "/";
+  // Keep a trailing slash: "/home/.../dap/" is still a directory.
+  if (p != path && *(p - 1) == '/' && out != "/")
+    out += '/';
+  return out;
+}
+
+// What an absolute path means to us: a device node, a file of the DAPL
+// directory (to be served from our folder), or nothing.
+struct Target {
+  int node = -1;
+  bool redirected = false;
+  std::string path;
+};
+
+Target classify(const char *path) {
+  Target target;
+  if (path == nullptr || path[0] != '/')
+    return target;
+  const std::string n = normalize(path);
+  if (n == "/dev/accel0") {
+    target.node = dapsim::kTextNode;
+  } else if (n == "/dev/accel1") {
+    target.node = dapsim::kBinaryNode;
+  } else {
+    const std::string directory(dapsim::kDaplDirectory, sizeof dapsim::kDaplDirectory - 2);
+    if (n.compare(0, directory.size(), directory) == 0 &&
+        (n.size() == directory.size() || n[directory.size()] == '/')) {
+      target.redirected = true;
+      target.path = dapsim::dapl_folder() + n.substr(directory.size());
+    }
+  }
+  return target;
+}
+
+bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+// Every open entry point comes here with a way to make the real call.
+template <typename RealCall> int open_path(const char *path, RealCall &&call_real) {
+  if (real::inside())
+    return call_real(path);
+  const int saved = errno;
+  const Target target = classify(path);
+  errno = saved;
+  if (target.node >= 0)
+    return Simulator::get().open_device(target.node);
+  if (target.redirected)
+    return call_real(target.path.c_str());
+  return call_real(path);
+}
+
+template <typename RealCall> FILE *fopen_path(const char *path, RealCall &&call_real) {
+  if (real::inside())
+    return call_real(path);
+  const int saved = errno;
+  const Target target = classify(path);
+  errno = saved;
+  if (target.redirected)
+    return call_real(target.path.c_str());
+  return call_real(path);
+}
+
+mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
+
+bool device_fd(int fd) { return !real::inside() && dapsim::device_node(fd) >= 0; }
+
+void note_sigint_disposition(int signum) {
+  if (signum == SIGINT)
+    dapsim::g_sigint_activity.fetch_add(1);
+}
+
+} // namespace
+
+DAPSIM_EXPORT int open(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&](const char *p) { return real::open()(p, flags, mode); });
+}
+
+DAPSIM_EXPORT int open64(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&](const char *p) { return real::open64()(p, flags, mode); });
+}
+
+DAPSIM_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&](const char *p) { return real::openat()(dirfd, p, flags, mode); });
+}
+
+DAPSIM_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&](const char *p) { return real::openat64()(dirfd, p, flags, mode); });
+}
+
+DAPSIM_EXPORT int __open_2(const char *path, int flags) {
+  return open_path(path, [&](const char *p) { return real::__open_2()(p, flags); });
+}
+
+DAPSIM_EXPORT int __open64_2(const char *path, int flags) {
+  return open_path(path, [&](const char *p) { return real::__open64_2()(p, flags); });
+}
+
+DAPSIM_EXPORT int __openat_2(int dirfd, const char *path, int flags) {
+  return open_path(path, [&](const char *p) { return real::__openat_2()(dirfd, p, flags); });
+}
+
+DAPSIM_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
+  return open_path(path, [&](const char *p) { return real::__openat64_2()(dirfd, p, flags); });
+}
+
+DAPSIM_EXPORT FILE *fopen(const char *path, const char *mode) {
+  return fopen_path(path, [&](const char *p) { return real::fopen()(p, mode); });
+}
+
+DAPSIM_EXPORT FILE *fopen64(const char *path, const char *mode) {
+  return fopen_path(path, [&](const char *p) { return real::fopen64()(p, mode); });
+}
+
+DAPSIM_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
+  if (device_fd(fd))
+    return Simulator::get().read_device(fd, buffer, count);
+  return real::read()(fd, buffer, count);
+}
+
+DAPSIM_EXPORT ssize_t __read_chk(int fd, void *buffer, size_t count, size_t buffer_size) {
+  if (device_fd(fd)) {
+    if (count > buffer_size)
+      __chk_fail();
+    return Simulator::get().read_device(fd, buffer, count);
+  }
+  return real::__read_chk()(fd, buffer, count, buffer_size);
+}
+
+DAPSIM_EXPORT ssize_t write(int fd, const void *buffer, size_t count) {
+  if (device_fd(fd))
+    return Simulator::get().write_device(fd, buffer, count);
+  return real::write()(fd, buffer, count);
+}
+
+DAPSIM_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
+  va_list ap;
+  va_start(ap, request);
+  void *argument = va_arg(ap, void *);
+  va_end(ap);
+  if (device_fd(fd))
+    return Simulator::get().ioctl_device(fd, request, argument);
+  return real::ioctl()(fd, request, argument);
+}
+
+DAPSIM_EXPORT int close(int fd) {
+  if (device_fd(fd))
+    return Simulator::get().close_device(fd);
+  return real::close()(fd);
+}
+
+DAPSIM_EXPORT int dup2(int oldfd, int newfd) noexcept {
+  const bool was_device = device_fd(newfd);
+  const int rc = real::dup2()(oldfd, newfd);
+  if (was_device && rc == newfd && oldfd != newfd) {
+    const int saved = errno;
+    Simulator::get().released(newfd);
+    errno = saved;
+  }
+  return rc;
+}
+
+DAPSIM_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
+  const bool was_device = device_fd(newfd);
+  const int rc = real::dup3()(oldfd, newfd, flags);
+  if (was_device && rc == newfd) {
+    const int saved = errno;
+    Simulator::get().released(newfd);
+    errno = saved;
+  }
+  return rc;
+}
+
+DAPSIM_EXPORT clock_t times(struct tms *buffer) noexcept {
+  if (real::inside())
+    return real::times()(buffer);
+  return Simulator::get().times(buffer);
+}
+
+DAPSIM_EXPORT int usleep(useconds_t microseconds) {
+  if (real::inside())
+    return real::usleep()(microseconds);
+  Simulator::get().sleep(microseconds, "usleep", microseconds);
+  return 0;
+}
+
+DAPSIM_EXPORT int nanosleep(const struct timespec *request, struct timespec *remaining) {
+  if (real::inside())
+    return real::nanosleep()(request, remaining);
+  if (request == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  if (request->tv_sec < 0 || request->tv_nsec < 0 || request->tv_nsec >= 1000000000L) {
+    errno = EINVAL;
+    return -1;
+  }
+  // Beyond a few years a sleep is a sleep forever; keep the arithmetic in range.
+  constexpr long long kMaxSeconds = 100000000LL;
+  const long long seconds = request->tv_sec > kMaxSeconds ? kMaxSeconds : request->tv_sec;
+  const long long nanoseconds = seconds * 1000000000LL + request->tv_nsec;
+  Simulator::get().sleep(nanoseconds / 1000, "nanosleep", nanoseconds);
+  if (remaining != nullptr) {
+    remaining->tv_sec = 0;
+    remaining->tv_nsec = 0;
+  }
+  return 0;
+}
+
+DAPSIM_EXPORT int system(const char *command) {
+  if (!real::inside() && command != nullptr &&
+      strncmp(command, kLoaderPrefix, sizeof kLoaderPrefix - 1) == 0)
+    return Simulator::get().run_loader(command);
+  return real::system()(command);
+}
+
+DAPSIM_EXPORT sighandler_t signal(int signum, sighandler_t handler) noexcept {
+  const sighandler_t previous = real::signal()(signum, handler);
+  if (previous != SIG_ERR)
+    note_sigint_disposition(signum);
+  return previous;
+}
+
+DAPSIM_EXPORT int sigaction(int signum, const struct sigaction *action,
+                            struct sigaction *old_action) noexcept {
+  const int rc = real::sigaction()(signum, action, old_action);
+  if (rc == 0 && action != nullptr)
+    note_sigint_disposition(signum);
+  return rc;
+}
+
+namespace {
+
+__attribute__((constructor)) void load_simulator() {
+  static const char banner[] = "dapsim: simulated DAP board (no hardware is used)\n";
+  real::write_all(2, banner, sizeof banner - 1);
+  Simulator &sim = Simulator::get();
+  if (const char *script = getenv("DAPSIM_SCRIPT"); script != nullptr && *script != '\0')
+    sim.run_script(script);
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+// The C library underneath the simulator.
+//
+// Every call the simulator makes on its own behalf goes to the real functions
+// found with dlsym(RTLD_NEXT), so that it never serves itself. Calls that go
+// through libc functions which may land in our own interposers (fopen, for
+// example) are made inside an InsideSimulator scope.
+#pragma once
+
+#include <dirent.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/times.h>
+#include <sys/types.h>
+#include <time.h>
+
+namespace dapsim::real {
+
+using OpenFn = int (*)(const char *, int, ...);
+using OpenatFn = int (*)(int, const char *, int, ...);
+using Open2Fn = int (*)(const char *, int);
+using Openat2Fn = int (*)(int, const char *, int);
+using ReadFn = ssize_t (*)(int, void *, size_t);
+using ReadChkFn = ssize_t (*)(int, void *, size_t, size_t);
+using WriteFn = ssize_t (*)(int, const void *, size_t);
+using IoctlFn = int (*)(int, unsigned long, ...);
+using CloseFn = int (*)(int);
+using Dup2Fn = int (*)(int, int);
+using Dup3Fn = int (*)(int, int, int);
+using TimesFn = clock_t (*)(struct tms *);
+using UsleepFn = int (*)(useconds_t);
+using NanosleepFn = int (*)(const struct timespec *, struct timespec *);
+using FopenFn = FILE *(*)(const char *, const char *);
+using SystemFn = int (*)(const char *);
+using SignalFn = void (*(*)(int, void (*)(int)))(int);
+using SigactionFn = int (*)(int, const struct sigaction *, struct sigaction *);
+
+// Looks a symbol up in the libraries after ours; a missing one ends the
+// process with a message, since carrying on would run the host on the wrong
+// function.
+void *lookup(const char *name);
+
+#define DAPSIM_REAL_FN(type, name)                                                                 \
+  inline type name() {                                                                             \
+    static const type fn = reinterpret_cast<type>(lookup(#name));                                  \
+    return fn;                                                                                     \
+  }
+
+DAPSIM_REAL_FN(OpenFn, open)
+DAPSIM_REAL_FN(OpenFn, open64)
+DAPSIM_REAL_FN(OpenatFn, openat)
+DAPSIM_REAL_FN(OpenatFn, openat64)
+DAPSIM_REAL_FN(Open2Fn, __open_2)
+DAPSIM_REAL_FN(Open2Fn, __open64_2)
+DAPSIM_REAL_FN(Openat2Fn, __openat_2)
+DAPSIM_REAL_FN(Openat2Fn, __openat64_2)
+DAPSIM_REAL_FN(ReadFn, read)
+DAPSIM_REAL_FN(ReadChkFn, __read_chk)
+DAPSIM_REAL_FN(WriteFn, write)
+DAPSIM_REAL_FN(IoctlFn, ioctl)
+DAPSIM_REAL_FN(CloseFn, close)
+DAPSIM_REAL_FN(Dup2Fn, dup2)
+DAPSIM_REAL_FN(Dup3Fn, dup3)
+DAPSIM_REAL_FN(TimesFn, times)
+DAPSIM_REAL_FN(UsleepFn, usleep)
+DAPSIM_REAL_FN(NanosleepFn, nanosleep)
+DAPSIM_REAL_FN(FopenFn, fopen)
+DAPSIM_REAL_FN(FopenFn, fopen64)
+DAPSIM_REAL_FN(SystemFn, system)
+DAPSIM_REAL_FN(SignalFn, signal)
+DAPSIM_REAL_FN(SigactionFn, sigaction)
+
+#undef DAPSIM_REAL_FN
+
+// True while this thread runs simulator code that may call back into libc
+// functions we interpose; those calls then go straight to libc.
+bool inside();
+
+class InsideSimulator {
+public:
+  InsideSimulator();
+  ~InsideSimulator();
+  InsideSimulator(const InsideSimulator &) = delete;
+  InsideSimulator &operator=(const InsideSimulator &) = delete;
+
+private:
+  bool was_;
+};
+
+// Writes all of `text` to a descriptor with the real write (used for the
+// banner, warnings and the trace file).
+void write_all(int fd, const char *text, size_t length);
+
+} // namespace dapsim::real

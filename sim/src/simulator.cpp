@@ -1,0 +1,653 @@
+#include "simulator.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "real.h"
+#include "text.h"
+
+#ifndef DAPSIM_DEFAULT_DAPL_DIR
+#define DAPSIM_DEFAULT_DAPL_DIR "dapl"
+#endif
+
+namespace dapsim {
+
+std::atomic<std::int8_t> g_fd_node[kFdSlots];
+std::atomic<std::uint64_t> g_sigint_activity{0};
+
+const char *node_name(int node) { return node == kTextNode ? "accel0" : "accel1"; }
+
+const std::string &dapl_folder() {
+  static const std::string folder = [] {
+    const char *env = std::getenv("DAPSIM_DAPL_DIR");
+    std::string f = env != nullptr && *env != '\0' ? env : DAPSIM_DEFAULT_DAPL_DIR;
+    while (f.size() > 1 && f.back() == '/')
+      f.pop_back();
+    return f;
+  }();
+  return folder;
+}
+
+namespace {
+
+std::uint32_t seed_from_environment() {
+  const char *env = std::getenv("DAPSIM_SEED");
+  if (env == nullptr)
+    return 1;
+  const auto value = text::parse_integer(env);
+  return value ? static_cast<std::uint32_t>(*value) : 1;
+}
+
+bool real_clock_from_environment() {
+  const char *env = std::getenv("DAPSIM_CLOCK");
+  return env != nullptr && text::iequals(env, "real");
+}
+
+std::string errno_suffix(int error) { return " errno=" + std::to_string(error); }
+
+} // namespace
+
+Simulator &Simulator::get() {
+  // Never destroyed: the host may still call into us from its own exit
+  // handlers, after static destructors have run.
+  static Simulator *instance = new Simulator();
+  return *instance;
+}
+
+Simulator::Simulator() {
+  real::InsideSimulator inside;
+  default_seed_ = seed_from_environment();
+  default_real_clock_ = real_clock_from_environment();
+  if (const char *path = std::getenv("DAPSIM_TRACE"); path != nullptr && *path != '\0') {
+    trace_fd_ = real::open()(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (trace_fd_ >= 0) {
+      trace_end_ = lseek(trace_fd_, 0, SEEK_END);
+      if (trace_end_ < 0)
+        trace_end_ = 0;
+      trace_last_start_ = trace_end_;
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  power_on();
+  // The trace file belongs to the scenario, not to this process: a process
+  // that starts must not wipe what an earlier one wrote.
+}
+
+template <typename F> auto Simulator::locked(F &&work) {
+  using Result = decltype(work());
+  bool raise_now = false;
+  Result result{};
+  int saved_errno = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    real::InsideSimulator inside;
+    errno = 0;
+    result = work();
+    saved_errno = errno;
+    raise_now = std::exchange(sigint_due_, false);
+  }
+  if (raise_now)
+    raise_sigint();
+  errno = saved_errno;
+  return result;
+}
+
+// The handler may run on this thread inside kill() (a plain program) or on
+// another thread while we wait (a host that blocks SIGINT on the calling
+// thread). Either way we return only once it has visibly acted and gone
+// quiet, so that what the host does next is the same from run to run.
+void Simulator::raise_sigint() {
+  struct sigaction current {};
+  real::sigaction()(SIGINT, nullptr, &current);
+  if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN)
+    return;
+  const std::uint64_t before = g_sigint_activity.load();
+  kill(getpid(), SIGINT);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
+  const auto quiet_for = std::chrono::milliseconds(20);
+  std::uint64_t seen = before;
+  auto last_change = Clock::now();
+  const struct timespec step = {0, 1000000};
+  while (Clock::now() < deadline) {
+    const std::uint64_t activity = g_sigint_activity.load();
+    if (activity != seen) {
+      seen = activity;
+      last_change = Clock::now();
+    } else if (seen != before && Clock::now() - last_change >= quiet_for) {
+      return;
+    }
+    real::nanosleep()(&step, nullptr);
+  }
+}
+
+// ---------------------------------------------------------------- lifecycle
+
+void Simulator::power_on() {
+  stop_all_tasks();
+  board_reset();
+  for (auto &f : faults_)
+    f = NodeFaults{};
+  freespace_.clear();
+  freespace_next_ = 0;
+  sigint_tick_.reset();
+  sigint_op_.reset();
+  sigint_due_ = false;
+  scheduled_.clear();
+  rules_.clear();
+  real_clock_ = default_real_clock_;
+  now_us_ = 0;
+  reads_per_tick_ = 4;
+  reads_in_tick_ = 0;
+  real_origin_ = real::times()(nullptr);
+  written_[0].clear();
+  written_[1].clear();
+  timeout_[0] = timeout_[1] = 0;
+  operations_ = 0;
+  played_.clear();
+  partial_line_.clear();
+  seed_ = default_seed_;
+  random_.seed(seed_);
+  trace_clear();
+}
+
+void Simulator::board_reset() {
+  stop_all_tasks();
+  defining_.reset();
+  definitions_.clear();
+  variables_.clear();
+  pipes_.clear();
+  fifo_[0].clear();
+  fifo_[1].clear();
+  binary_input_.clear();
+  random_.seed(seed_);
+}
+
+// -------------------------------------------------------------------- trace
+
+std::string Simulator::event_line(const Event &e) const {
+  std::string line = std::to_string(e.tick) + " " + e.text;
+  if (e.count > 1)
+    line += " x" + std::to_string(e.count);
+  line += '\n';
+  return line;
+}
+
+void Simulator::trace(std::string text) {
+  const Tick tick = now();
+  if (!events_.empty() && events_.back().text == text) {
+    ++events_.back().count;
+    trace_file_rewrite_last();
+    return;
+  }
+  if (events_.size() >= kTraceLimit) {
+    // A runaway scenario must not eat the host's memory; the file keeps all.
+    if (!trace_truncated_) {
+      trace_truncated_ = true;
+      events_.push_back({tick, "trace full: later events are in DAPSIM_TRACE only", 1});
+    }
+  } else {
+    events_.push_back({tick, text, 1});
+  }
+  if (trace_fd_ >= 0) {
+    const std::string line = event_line({tick, std::move(text), 1});
+    trace_last_start_ = trace_end_;
+    if (pwrite(trace_fd_, line.data(), line.size(), trace_end_) > 0)
+      trace_end_ += static_cast<off_t>(line.size());
+  }
+}
+
+// A merged event rewrites its own line, so the file always reads as the
+// trace does, even when the process dies in the middle of a run.
+void Simulator::trace_file_rewrite_last() {
+  if (trace_fd_ < 0)
+    return;
+  const std::string line = event_line(events_.back());
+  if (pwrite(trace_fd_, line.data(), line.size(), trace_last_start_) > 0) {
+    trace_end_ = trace_last_start_ + static_cast<off_t>(line.size());
+    [[maybe_unused]] const int rc = ftruncate(trace_fd_, trace_end_);
+  }
+}
+
+void Simulator::trace_clear() {
+  events_.clear();
+  trace_truncated_ = false;
+  if (trace_fd_ >= 0) {
+    [[maybe_unused]] const int rc = ftruncate(trace_fd_, 0);
+    trace_end_ = trace_last_start_ = 0;
+  }
+}
+
+void Simulator::count_operation() {
+  ++operations_;
+  if (sigint_op_ && operations_ >= *sigint_op_) {
+    sigint_op_.reset();
+    schedule_sigint();
+  }
+}
+
+void Simulator::schedule_sigint() {
+  trace("sigint");
+  sigint_due_ = true;
+}
+
+// -------------------------------------------------------------------- clock
+
+Tick Simulator::now() const { return now_us_ / kMicrosecondsPerTick; }
+
+void Simulator::sync_real_clock() {
+  if (!real_clock_)
+    return;
+  const clock_t elapsed = real::times()(nullptr) - real_origin_;
+  advance_to(static_cast<std::int64_t>(elapsed) * kMicrosecondsPerTick);
+}
+
+Tick Simulator::next_event_tick() const {
+  Tick next = INT64_MAX;
+  if (!scheduled_.empty())
+    next = std::min(next, scheduled_.begin()->first);
+  if (sigint_tick_)
+    next = std::min(next, *sigint_tick_);
+  return next;
+}
+
+void Simulator::advance_to(std::int64_t target_us) {
+  while (true) {
+    Tick next = now() + 1;
+    // Without running tasks nothing happens between scheduled events, so a
+    // long sleep need not visit every tick.
+    if (tasks_.empty())
+      next = std::max(next, std::min(next_event_tick(), target_us / kMicrosecondsPerTick));
+    if (next * kMicrosecondsPerTick > target_us)
+      break;
+    now_us_ = next * kMicrosecondsPerTick;
+    reads_in_tick_ = 0;
+    on_new_tick(next);
+  }
+  if (target_us > now_us_)
+    now_us_ = target_us;
+}
+
+void Simulator::on_new_tick(Tick tick) {
+  while (!scheduled_.empty() && scheduled_.begin()->first <= tick) {
+    const Action action = std::move(scheduled_.begin()->second);
+    scheduled_.erase(scheduled_.begin());
+    perform(action);
+  }
+  for_each_task("on_tick", [&](Task &task) { task.on_tick(*this, tick); });
+  if (sigint_tick_ && tick >= *sigint_tick_) {
+    sigint_tick_.reset();
+    schedule_sigint();
+  }
+}
+
+void Simulator::perform(const Action &action) {
+  if (action.sigint)
+    schedule_sigint();
+  else
+    push_fifo(action.node, action.bytes.data(), action.bytes.size());
+}
+
+clock_t Simulator::times(struct tms *buffer) {
+  return locked([&]() -> clock_t {
+    clock_t value;
+    if (real_clock_) {
+      value = real::times()(buffer);
+      sync_real_clock();
+      return value;
+    }
+    if (++reads_in_tick_ >= reads_per_tick_)
+      advance_to((now() + 1) * kMicrosecondsPerTick);
+    value = static_cast<clock_t>(now());
+    if (buffer != nullptr) {
+      buffer->tms_utime = value;
+      buffer->tms_stime = 0;
+      buffer->tms_cutime = 0;
+      buffer->tms_cstime = 0;
+    }
+    return value;
+  });
+}
+
+void Simulator::sleep(std::int64_t microseconds, const char *label, long long shown) {
+  if (microseconds < 0)
+    microseconds = 0;
+  bool real_sleep = false;
+  locked([&] {
+    trace(std::string(label) + " " + std::to_string(shown));
+    real_sleep = real_clock_;
+    if (!real_clock_)
+      advance_to(now_us_ + microseconds);
+    return 0;
+  });
+  if (!real_sleep)
+    return;
+  const struct timespec span = {static_cast<time_t>(microseconds / 1000000),
+                                static_cast<long>(microseconds % 1000000) * 1000};
+  real::nanosleep()(&span, nullptr);
+  locked([&] {
+    sync_real_clock();
+    return 0;
+  });
+}
+
+int Simulator::run_loader(const char *command_line) {
+  return locked([&] {
+    trace("system " + text::quoted(command_line));
+    loaded_ = true;
+    return 0;
+  });
+}
+
+// ------------------------------------------------------------------- device
+
+int Simulator::open_device(int node) {
+  return locked([&]() -> int {
+    sync_real_clock();
+    const NodeFaults &f = faults_[node];
+    const std::string name = node_name(node);
+    int fd;
+    if (f.missing) {
+      trace("open " + name + " -> -1" + errno_suffix(*f.missing));
+      count_operation();
+      errno = *f.missing;
+      return -1;
+    }
+    if (f.openzero) {
+      trace("open " + name + " fd=0");
+      count_operation();
+      return 0;
+    }
+    fd = real::open()("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd == 0) {
+      // With standard input closed the number would be 0, which callers
+      // rightly take as a failed open.
+      const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+      real::close()(fd);
+      fd = moved;
+    }
+    if (fd < 0 || fd >= kFdSlots) {
+      const int error = fd < 0 ? errno : EMFILE;
+      if (fd >= 0)
+        real::close()(fd);
+      trace("open " + name + " -> -1" + errno_suffix(error));
+      count_operation();
+      errno = error;
+      return -1;
+    }
+    g_fd_node[fd].store(static_cast<std::int8_t>(node + 1), std::memory_order_release);
+    ++open_count_;
+    trace("open " + name + " fd=" + std::to_string(fd));
+    count_operation();
+    return fd;
+  });
+}
+
+ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
+  bool pass = false;
+  const ssize_t result = locked([&]() -> ssize_t {
+    const int node = device_node(fd);
+    if (node < 0) {
+      pass = true;
+      return 0;
+    }
+    sync_real_clock();
+    const NodeFaults &f = faults_[node];
+    const std::string prefix =
+        std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
+    if (f.readfail) {
+      trace(prefix + "-1" + errno_suffix(*f.readfail));
+      count_operation();
+      errno = *f.readfail;
+      return -1;
+    }
+    std::size_t n = std::min(count, fifo_[node].size());
+    if (f.shortread)
+      n = std::min(n, *f.shortread);
+    auto *out = static_cast<std::uint8_t *>(buffer);
+    std::copy_n(fifo_[node].begin(), n, out);
+    fifo_[node].erase(fifo_[node].begin(), fifo_[node].begin() + static_cast<std::ptrdiff_t>(n));
+    trace(prefix + std::to_string(n));
+    count_operation();
+    return static_cast<ssize_t>(n);
+  });
+  if (pass)
+    return real::read()(fd, buffer, count);
+  return result;
+}
+
+ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
+  bool pass = false;
+  const ssize_t result = locked([&]() -> ssize_t {
+    const int node = device_node(fd);
+    if (node < 0) {
+      pass = true;
+      return 0;
+    }
+    sync_real_clock();
+    const NodeFaults &f = faults_[node];
+    const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+    std::size_t n = count;
+    if (f.shortwrite)
+      n = std::min(n, *f.shortwrite);
+    if (node == kBinaryNode)
+      n = std::min(n, kBinaryInputSize - binary_input_.size());
+    written_[node].insert(written_[node].end(), bytes, bytes + n);
+    const std::string shown =
+        node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
+    trace(std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown +
+          " -> " + std::to_string(n));
+    count_operation();
+    if (node == kTextNode) {
+      dapl_receive(bytes, n);
+    } else if (n > 0) {
+      binary_input_.insert(binary_input_.end(), bytes, bytes + n);
+      const Tick tick = now();
+      for_each_task("on_binary_input", [&](Task &task) { task.on_binary_input(*this, tick); });
+    }
+    return static_cast<ssize_t>(n);
+  });
+  if (pass)
+    return real::write()(fd, buffer, count);
+  return result;
+}
+
+int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
+  bool pass = false;
+  const int result = locked([&]() -> int {
+    const int node = device_node(fd);
+    if (node < 0) {
+      pass = true;
+      return 0;
+    }
+    sync_real_clock();
+    count_operation();
+    const std::string prefix =
+        std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
+    auto fail = [&](int error) {
+      trace(prefix + "-1" + errno_suffix(error));
+      errno = error;
+      return -1;
+    };
+    const bool known = request == 1 || request == 2 || request == 14 || request == 15;
+    if (!known)
+      return fail(ENOTTY);
+    const auto fault = faults_[node].ioctl.find(request);
+    if (fault != faults_[node].ioctl.end() && fault->second.fail)
+      return fail(fault->second.value);
+    if (argument == nullptr)
+      return fail(EFAULT);
+    auto *value = static_cast<std::int32_t *>(argument);
+    std::int32_t shown;
+    switch (request) {
+    case 1:
+      *value = static_cast<std::int32_t>(fifo_[node].size());
+      break;
+    case 2:
+      if (node == kBinaryNode && !freespace_.empty()) {
+        *value = freespace_[std::min(freespace_next_, freespace_.size() - 1)];
+        if (freespace_next_ < freespace_.size())
+          ++freespace_next_;
+      } else if (node == kBinaryNode) {
+        *value = static_cast<std::int32_t>(kBinaryInputSize - binary_input_.size());
+      } else {
+        *value = static_cast<std::int32_t>(kTextFifoSize);
+      }
+      break;
+    case 14:
+      timeout_[node] = *value;
+      break;
+    case 15:
+      *value = 0x0100;
+      break;
+    }
+    shown = *value;
+    const int rc = fault != faults_[node].ioctl.end() ? fault->second.value : 0;
+    trace(prefix + std::to_string(rc) + " value=" + std::to_string(shown));
+    return rc;
+  });
+  if (pass)
+    return real::ioctl()(fd, request, argument);
+  return result;
+}
+
+int Simulator::close_device(int fd) {
+  bool pass = false;
+  const int result = locked([&]() -> int {
+    const int node = device_node(fd);
+    if (node < 0) {
+      pass = true;
+      return 0;
+    }
+    g_fd_node[fd].store(0, std::memory_order_release);
+    --open_count_;
+    sync_real_clock();
+    trace(std::string("close ") + node_name(node));
+    count_operation();
+    return real::close()(fd);
+  });
+  if (pass)
+    return real::close()(fd);
+  g_sigint_activity.fetch_add(1);
+  return result;
+}
+
+void Simulator::released(int fd) {
+  locked([&] {
+    const int node = device_node(fd);
+    if (node < 0)
+      return 0;
+    g_fd_node[fd].store(0, std::memory_order_release);
+    --open_count_;
+    sync_real_clock();
+    trace(std::string("release ") + node_name(node) + " fd=" + std::to_string(fd));
+    count_operation();
+    return 0;
+  });
+  g_sigint_activity.fetch_add(1);
+}
+
+void Simulator::push_fifo(int node, const std::uint8_t *bytes, std::size_t count) {
+  const std::size_t capacity = node == kBinaryNode ? kBinaryFifoSize : kTextFifoSize;
+  const std::size_t room = capacity - std::min(capacity, fifo_[node].size());
+  const std::size_t taken = std::min(room, count);
+  fifo_[node].insert(fifo_[node].end(), bytes, bytes + taken);
+  if (taken < count)
+    trace(std::string("lost ") + node_name(node) + " " + std::to_string(count - taken));
+}
+
+// -------------------------------------------------------------------- board
+
+void Simulator::send_binary(const std::uint8_t *bytes, std::size_t count) {
+  push_fifo(kBinaryNode, bytes, count);
+}
+
+void Simulator::send_text(const std::string &text) {
+  push_fifo(kTextNode, reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
+}
+
+std::size_t Simulator::binary_room() const { return kBinaryFifoSize - fifo_[kBinaryNode].size(); }
+
+std::size_t Simulator::binary_input_size() const { return binary_input_.size(); }
+
+std::vector<std::uint8_t> Simulator::take_binary_input(std::size_t max) {
+  const std::size_t n = std::min(max, binary_input_.size());
+  std::vector<std::uint8_t> out(binary_input_.begin(),
+                                binary_input_.begin() + static_cast<std::ptrdiff_t>(n));
+  binary_input_.erase(binary_input_.begin(),
+                      binary_input_.begin() + static_cast<std::ptrdiff_t>(n));
+  return out;
+}
+
+std::int64_t Simulator::variable(const std::string &name) const {
+  const auto it = variables_.find(text::upper(name));
+  return it == variables_.end() ? 0 : it->second;
+}
+
+std::vector<std::int64_t> Simulator::take_pipe(const std::string &name, std::size_t max) {
+  std::vector<std::int64_t> out;
+  const auto it = pipes_.find(text::upper(name));
+  if (it == pipes_.end())
+    return out;
+  auto &values = it->second;
+  const std::size_t n = std::min(max, values.size());
+  out.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+  values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+  return out;
+}
+
+void Simulator::record_output(int output, std::int16_t value) { played_[output].push_back(value); }
+
+bool Simulator::loaded() const { return loaded_; }
+
+std::mt19937 &Simulator::random() { return random_; }
+
+void Simulator::note(const std::string &text) { trace("note " + text); }
+
+bool Simulator::running(const std::string &task) const {
+  const std::string name = text::lower(task);
+  return std::any_of(tasks_.begin(), tasks_.end(),
+                     [&](const RunningTask &t) { return t.name == name; });
+}
+
+// ------------------------------------------------------------------- script
+
+void Simulator::run_script(const char *path) {
+  std::ifstream in;
+  {
+    real::InsideSimulator inside;
+    in.open(path);
+  }
+  if (!in) {
+    const std::string message = std::string("dapsim: cannot read DAPSIM_SCRIPT '") + path + "'\n";
+    real::write_all(2, message.data(), message.size());
+    return;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const std::string command_line = text::trim(line);
+    if (command_line.empty() || command_line[0] == '#')
+      continue;
+    std::string reply;
+    if (!command(command_line, &reply)) {
+      const std::string message =
+          std::string("dapsim: ") + path + ":" + std::to_string(number) + ": " + reply + "\n";
+      real::write_all(2, message.data(), message.size());
+    }
+  }
+}
+
+bool Simulator::command(const std::string &line, std::string *reply) {
+  return locked([&] { return control(line, reply); });
+}
+
+} // namespace dapsim

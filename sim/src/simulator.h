@@ -1,0 +1,213 @@
+// The simulated board, its driver and its clock: one model behind one mutex.
+//
+// The interposers in interpose.cpp call the public entry points below; each
+// takes the lock, does its work, lets go, and only then raises a SIGINT that
+// a scenario scheduled: the host's handler calls back into us (dup2, close,
+// signal) and must never find the lock held by the thread it interrupted.
+#pragma once
+
+#include <sys/times.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dapsim/board.h"
+
+namespace dapsim {
+
+enum Node : int { kTextNode = 0, kBinaryNode = 1 };
+const char *node_name(int node);
+
+// Which descriptor numbers are device channels: 0 = not ours, 1 = accel0,
+// 2 = accel1. Lock-free so that the host's own descriptors never wait on the
+// model.
+constexpr int kFdSlots = 65536;
+extern std::atomic<std::int8_t> g_fd_node[kFdSlots];
+inline int device_node(int fd) {
+  if (fd < 0 || fd >= kFdSlots)
+    return -1;
+  return g_fd_node[fd].load(std::memory_order_acquire) - 1;
+}
+
+// Counts what a SIGINT handler visibly does (a device channel closed or
+// released, the SIGINT disposition changed), so that an injected interrupt
+// can wait until the handler has acted.
+extern std::atomic<std::uint64_t> g_sigint_activity;
+
+// The DAPL directory as the commands name it, and where we serve it from.
+inline constexpr char kDaplDirectory[] = "/home/labrig/matlab/intrfc/dap/";
+const std::string &dapl_folder();
+
+class Simulator final : public Board {
+public:
+  static Simulator &get();
+
+  // Device channels. Each returns what the system call returns, errno set.
+  int open_device(int node);
+  ssize_t read_device(int fd, void *buffer, size_t count);
+  ssize_t write_device(int fd, const void *buffer, size_t count);
+  int ioctl_device(int fd, unsigned long request, void *argument);
+  int close_device(int fd);
+  // `fd` was a device channel and now points elsewhere (dup2/dup3 onto it).
+  void released(int fd);
+
+  clock_t times(struct tms *buffer);
+  // A sleep of `microseconds`; `label` and `shown` make its trace line.
+  void sleep(std::int64_t microseconds, const char *label, long long shown);
+  // The board loader's command line: recorded, not run.
+  int run_loader(const char *command_line);
+
+  // One control command; false with the message in *reply when refused.
+  bool command(const std::string &line, std::string *reply);
+  // Control commands from DAPSIM_SCRIPT.
+  void run_script(const char *path);
+
+  // Board, for the task behaviours (called with the lock held).
+  Tick now() const override;
+  void send_binary(const std::uint8_t *bytes, std::size_t count) override;
+  using Board::send_binary;
+  void send_text(const std::string &text) override;
+  std::size_t binary_room() const override;
+  std::size_t binary_input_size() const override;
+  std::vector<std::uint8_t> take_binary_input(std::size_t max) override;
+  std::int64_t variable(const std::string &name) const override;
+  std::vector<std::int64_t> take_pipe(const std::string &name, std::size_t max) override;
+  void record_output(int output, std::int16_t value) override;
+  bool loaded() const override;
+  std::mt19937 &random() override;
+  void note(const std::string &text) override;
+  bool running(const std::string &task) const override;
+
+private:
+  Simulator();
+
+  static constexpr std::size_t kBinaryFifoSize = 65536;
+  static constexpr std::size_t kTextFifoSize = 4096;
+  static constexpr std::size_t kBinaryInputSize = 4096;
+  static constexpr std::int64_t kMicrosecondsPerTick = 10000;
+  static constexpr std::size_t kTraceLimit = 200000;
+
+  struct IoctlFault {
+    bool fail = false;
+    int value = 0; // errno when failing, the return value otherwise
+  };
+  struct NodeFaults {
+    std::optional<int> missing;
+    bool openzero = false;
+    std::map<unsigned long, IoctlFault> ioctl;
+    std::optional<std::size_t> shortwrite;
+    std::optional<int> readfail;
+    std::optional<std::size_t> shortread;
+  };
+  // Board-to-host data the scenario scheduled, or an interrupt.
+  struct Action {
+    int node = kBinaryNode;
+    std::vector<std::uint8_t> bytes;
+    bool sigint = false;
+  };
+  struct Rule {
+    std::string line;
+    Tick after = 0;
+    Action action;
+  };
+  struct RunningTask {
+    std::string name;
+    std::unique_ptr<Task> task;
+  };
+  struct Event {
+    Tick tick;
+    std::string text;
+    std::uint64_t count;
+  };
+
+  // Everything below runs with mutex_ held.
+  template <typename F> auto locked(F &&work);
+  void raise_sigint();
+
+  void power_on();
+  void board_reset();
+  void trace(std::string text);
+  void trace_clear();
+  std::string event_line(const Event &e) const;
+  void trace_file_rewrite_last();
+  void count_operation();
+  void schedule_sigint();
+
+  void sync_real_clock();
+  void advance_to(std::int64_t target_us);
+  void on_new_tick(Tick tick);
+  Tick next_event_tick() const;
+  void perform(const Action &action);
+  void push_fifo(int node, const std::uint8_t *bytes, std::size_t count);
+
+  // The DAPL interpreter.
+  void dapl_receive(const std::uint8_t *bytes, std::size_t count);
+  void dapl_line(const std::string &raw);
+  void dapl_error(const std::string &reason, const std::string &line);
+  void start_task(const TaskDefinition &definition);
+  void stop_task(const std::string &name);
+  void stop_all_tasks();
+  const TaskDefinition *definition(const std::string &name) const;
+  void for_each_task(const char *hook, const std::function<void(Task &)> &call);
+
+  // The control language (control.cpp).
+  bool control(const std::string &line, std::string *reply);
+
+  std::mutex mutex_;
+
+  // Scenario.
+  std::uint32_t default_seed_ = 1;
+  std::uint32_t seed_ = 1;
+  std::mt19937 random_;
+  bool default_real_clock_ = false;
+  NodeFaults faults_[2];
+  std::vector<std::int32_t> freespace_;
+  std::size_t freespace_next_ = 0;
+  std::optional<Tick> sigint_tick_;
+  std::optional<std::uint64_t> sigint_op_;
+  std::multimap<Tick, Action> scheduled_;
+  std::vector<Rule> rules_;
+  bool sigint_due_ = false;
+
+  // Clock.
+  bool real_clock_ = false;
+  std::int64_t now_us_ = 0;
+  int reads_per_tick_ = 4;
+  int reads_in_tick_ = 0;
+  clock_t real_origin_ = 0;
+
+  // Driver and board.
+  std::deque<std::uint8_t> fifo_[2];
+  std::deque<std::uint8_t> binary_input_;
+  std::vector<std::uint8_t> written_[2];
+  std::int32_t timeout_[2] = {0, 0};
+  std::uint64_t operations_ = 0;
+  int open_count_ = 0;
+  bool loaded_ = false;
+  std::string partial_line_;
+  std::optional<TaskDefinition> defining_;
+  std::vector<TaskDefinition> definitions_;
+  std::vector<RunningTask> tasks_;
+  std::map<std::string, std::int64_t> variables_;
+  std::map<std::string, std::deque<std::int64_t>> pipes_;
+  std::map<int, std::vector<std::int16_t>> played_;
+
+  // Trace.
+  std::vector<Event> events_;
+  bool trace_truncated_ = false;
+  int trace_fd_ = -1;
+  off_t trace_end_ = 0;
+  off_t trace_last_start_ = 0;
+};
+
+} // namespace dapsim
