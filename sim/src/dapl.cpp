@@ -56,7 +56,6 @@ void Simulator::dapl_receive(const std::uint8_t *bytes, std::size_t count) {
 
 void Simulator::dapl_error(const std::string &reason, const std::string &line) {
   const std::string message = "ERROR " + reason + ": " + line;
-  trace("board " + text::quoted(message));
   send_text(message + "\r\n");
 }
 
@@ -93,7 +92,6 @@ void Simulator::start_task(const TaskDefinition &def) {
   }
   if (!task)
     task = std::make_unique<IdleTask>();
-  trace("task start " + def.name);
   tasks_.push_back({def.name, std::move(task)});
   const Tick tick = now();
   RunningTask &started = tasks_.back();
@@ -111,7 +109,6 @@ void Simulator::stop_task(const std::string &name) {
     return;
   RunningTask stopping = std::move(*it);
   tasks_.erase(it);
-  trace("task stop " + name);
   try {
     stopping.task->on_stop(*this, now());
   } catch (const std::exception &e) {
@@ -146,7 +143,6 @@ void Simulator::dapl_line(const std::string &raw) {
     if (keyword == "END" && parts.size() == 1) {
       TaskDefinition done = std::move(*defining_);
       defining_.reset();
-      trace("task define " + done.name);
       const auto it = std::find_if(definitions_.begin(), definitions_.end(),
                                    [&](const TaskDefinition &d) { return d.name == done.name; });
       if (it != definitions_.end())
@@ -163,7 +159,6 @@ void Simulator::dapl_line(const std::string &raw) {
     return;
 
   if (keyword == "RESET" && parts.size() == 1) {
-    trace("board reset");
     board_reset();
     return;
   }

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 #include "real.h"
@@ -101,17 +103,40 @@ template <typename F> auto Simulator::locked(F &&work) {
   return result;
 }
 
-// The handler may run on this thread inside kill() (a plain program) or on
-// another thread while we wait (a host that blocks SIGINT on the calling
-// thread). Either way we return only once it has visibly acted and gone
-// quiet, so that what the host does next is the same from run to run.
+// An interrupt reaches the host the way a Ctrl-C would reach a program that
+// can take it. When the calling thread accepts SIGINT, a process-directed
+// kill() runs the handler right here, inside the call. A host that blocks
+// SIGINT on this thread (Octave does, and collects SIGINT on a thread of its
+// own with sigwait, where a plug-in's handler would never run) gets it on a
+// helper thread of ours that accepts it, so the handler installed with
+// signal() runs there while this call waits. Either way we return only once
+// the handler has acted, so that what the host does next is the same from
+// run to run. Called without the lock: the handler calls back into us.
 void Simulator::raise_sigint() {
   struct sigaction current {};
   real::sigaction()(SIGINT, nullptr, &current);
   if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN)
     return;
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  if (sigismember(&mask, SIGINT)) {
+    std::thread helper([] {
+      sigset_t interrupt;
+      sigemptyset(&interrupt);
+      sigaddset(&interrupt, SIGINT);
+      pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+      // A signal a thread sends itself is handled before pthread_kill returns.
+      pthread_kill(pthread_self(), SIGINT);
+    });
+    helper.join();
+    return;
+  }
   const std::uint64_t before = g_sigint_activity.load();
   kill(getpid(), SIGINT);
+  if (g_sigint_activity.load() != before)
+    return; // handled synchronously, on this thread
+  // Some other thread took it: give its handler up to a second to act, then
+  // a moment to finish what it does next.
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(1);
   const auto quiet_for = std::chrono::milliseconds(20);
@@ -135,6 +160,8 @@ void Simulator::raise_sigint() {
 void Simulator::power_on() {
   stop_all_tasks();
   board_reset();
+  fifo_[0].clear();
+  fifo_[1].clear();
   for (auto &f : faults_)
     f = NodeFaults{};
   freespace_.clear();
@@ -166,8 +193,9 @@ void Simulator::board_reset() {
   definitions_.clear();
   variables_.clear();
   pipes_.clear();
-  fifo_[0].clear();
-  fifo_[1].clear();
+  // What the board already sent sits in the driver's buffers on the host
+  // side; a RESET of the board does not take it back (that is why the reset
+  // sequence drains both channels afterwards).
   binary_input_.clear();
   random_.seed(seed_);
 }
@@ -470,11 +498,11 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
       return 0;
     }
     sync_real_clock();
-    count_operation();
     const std::string prefix =
         std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
     auto fail = [&](int error) {
       trace(prefix + "-1" + errno_suffix(error));
+      count_operation();
       errno = error;
       return -1;
     };
@@ -513,6 +541,7 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
     shown = *value;
     const int rc = fault != faults_[node].ioctl.end() ? fault->second.value : 0;
     trace(prefix + std::to_string(rc) + " value=" + std::to_string(shown));
+    count_operation();
     return rc;
   });
   if (pass)
