@@ -1,0 +1,57 @@
+// PairOut(values): resets the board, loads "twpls.dap" from the current
+// folder and sends the waveform table ten times, once a second, or until
+// Ctrl-C; then stops the board's output.
+#include <atomic>
+#include <csignal>
+
+#include "dap_link/channel.h"
+#include "dap_link/mex_gateway.h"
+#include "dap_link/session.h"
+#include "dap_link/sigint.h"
+#include "dap_link/ticks.h"
+#include "waveform_table.h"
+
+namespace {
+
+constexpr int kPasses = 10;
+constexpr std::int32_t kPassTicks = 100;
+
+// Set by loopstop, read by the output loop. The host runs SIGINT handlers on
+// another thread, so the flag must be safe across threads as well as in a
+// handler: a lock-free atomic is both.
+std::atomic<std::sig_atomic_t> stop_looping{0};
+static_assert(std::atomic<std::sig_atomic_t>::is_always_lock_free,
+              "stop_looping must be settable from a signal handler");
+
+// Ctrl-C ends the loop after the current wait instead of abandoning the call,
+// so the board is always told to stop. The interrupt is not passed on.
+void loopstop(int) { stop_looping.store(1); }
+
+} // namespace
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
+  const double *values = dap::mex::real_argument(
+      nrhs, prhs, stimulus::kWaveEntries,
+      "usage: PairOut(values), values a real double array of at least 602 elements");
+  const stimulus::WaveformTable table = stimulus::make_waveform_table(values);
+
+  stop_looping.store(0);
+  dap::SigintHandler sigint(loopstop);
+  dap::ChannelSession session;
+  if (!session.open_both())
+    return;
+
+  dap::reset_board(session.text(), session.binary());
+  // Deliberately a bare name: the experiment folder holds its own program.
+  DAPSendFile(session.text(), "twpls.dap");
+
+  for (int pass = 0; pass < kPasses; ++pass) {
+    DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
+    dap::wait_ticks(kPassTicks);
+    if (stop_looping.load())
+      break;
+  }
+
+  sigint.restore();
+  DAPSendLine(session.text(), "stop\r");
+}

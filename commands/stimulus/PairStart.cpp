@@ -1,0 +1,15 @@
+// PairStart: starts the two-pulse tasks that PairInit loaded.
+#include "dap_link/channel.h"
+#include "dap_link/guard.h"
+#include "dap_link/mex_gateway.h"
+#include "dap_link/ticks.h"
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+  dap::GuardedSession session;
+  if (!session.open_both())
+    return;
+  // The board needs a moment after the channels open before it takes a start.
+  if (!dap::wait_ticks(10))
+    return;
+  DAPSendLine(session.text(), "start twplsa,twplsb\r");
+}

@@ -1,0 +1,15 @@
+// WaveInit: resets the board and loads the output definition of the split
+// playback from "test4.dap" in the current folder.
+#include "dap_link/channel.h"
+#include "dap_link/mex_gateway.h"
+#include "dap_link/session.h"
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+  dap::ChannelSession session;
+  if (!session.open_both())
+    return;
+  dap::reset_board(session.text(), session.binary());
+  // Deliberately a bare name: each experiment folder keeps its own output
+  // definition next to its scripts.
+  DAPSendFile(session.text(), "test4.dap");
+}
