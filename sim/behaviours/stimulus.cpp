@@ -9,8 +9,8 @@
 // Waveform playback (WaveOut's inline definition, "test4.dap"): elstima
 // separates the binary input entry by entry into output pipes 0 and 1, and
 // elstimb waits until 602 entries are in (one table) and plays them as a
-// burst, pipe 0 on a0 and pipe 1 on a1. A table that is not complete is not
-// played.
+// burst, pipe 0 on a0 and pipe 1 on a1, as soon as they are. A table that is
+// not complete is not played.
 //
 // The two tasks of a program share their pipes; the pipes belong to the
 // board and live as long as either task of the program runs.
@@ -134,6 +134,20 @@ private:
 constexpr std::size_t kWaveEntries = 602;
 constexpr std::size_t kWavePipeEntries = 8 * kWaveEntries;
 
+// The output procedure plays a burst as soon as a whole table is in: at 5 us
+// a sample a table takes far less than a tick.
+void play_whole_tables(Board &board, ProgramPipes &p) {
+  const std::size_t per_output = kWaveEntries / 2;
+  while (p.pipe[0].size() >= per_output && p.pipe[1].size() >= per_output) {
+    for (int output = 0; output < 2; ++output) {
+      for (std::size_t i = 0; i < per_output; ++i) {
+        board.record_output(output, p.pipe[output].front());
+        p.pipe[output].pop_front();
+      }
+    }
+  }
+}
+
 class WaveSeparator : public ProgramTask {
 public:
   WaveSeparator() : ProgramTask("elstim", "elstimb") {}
@@ -143,32 +157,27 @@ public:
 private:
   void separate(Board &board) {
     ProgramPipes &p = shared();
-    if (p.held() >= kWavePipeEntries)
-      return;
-    const std::vector<std::uint8_t> bytes =
-        board.take_binary_input(2 * (kWavePipeEntries - p.held()));
-    p.input.feed(bytes, [&p](std::int16_t v) {
-      p.pipe[p.next_pipe].push_back(v);
-      p.next_pipe = 1 - p.next_pipe;
-    });
+    if (p.held() < kWavePipeEntries) {
+      const std::vector<std::uint8_t> bytes =
+          board.take_binary_input(2 * (kWavePipeEntries - p.held()));
+      p.input.feed(bytes, [&p](std::int16_t v) {
+        p.pipe[p.next_pipe].push_back(v);
+        p.next_pipe = 1 - p.next_pipe;
+      });
+    }
+    if (board.running("elstimb"))
+      play_whole_tables(board, p);
   }
 };
 
 class WaveOutput : public ProgramTask {
 public:
   WaveOutput() : ProgramTask("elstim", "elstima") {}
-  void on_tick(Board &board, Tick) override {
-    ProgramPipes &p = shared();
-    const std::size_t per_output = kWaveEntries / 2;
-    if (p.pipe[0].size() < per_output || p.pipe[1].size() < per_output)
-      return;
-    for (int output = 0; output < 2; ++output) {
-      for (std::size_t i = 0; i < per_output; ++i) {
-        board.record_output(output, p.pipe[output].front());
-        p.pipe[output].pop_front();
-      }
-    }
+  void on_start(Board &board, Tick now) override {
+    ProgramTask::on_start(board, now);
+    play_whole_tables(board, shared());
   }
+  void on_tick(Board &board, Tick) override { play_whole_tables(board, shared()); }
 };
 
 template <class T> dapsim::TaskFactory make() {

@@ -1,0 +1,71 @@
+% Waveform playback on the simulated DAP board: load the two-channel output
+% program, send one 602-entry table, let the board play it, stop it, and plot
+% the table next to what the board played on a0 and a1.
+%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/waveform_playback.m')"
+% or: scripts/octave-sim examples/waveform_playback.m
+% Writes waveform_playback.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
+
+root = fileparts(fileparts(mfilename('fullpath')));
+build = getenv('DAP_BUILD_DIR');
+if isempty(build)
+  build = fullfile(root, 'build');
+end
+addpath(fullfile(build, 'mex'));
+addpath(fullfile(build, 'simctl'));
+output = getenv('DAP_EXAMPLE_OUTPUT');
+if isempty(output)
+  output = fullfile(build, 'examples');
+end
+if ~exist(output, 'dir')
+  mkdir(output);
+end
+png = fullfile(output, 'waveform_playback.png');
+
+% The table: entries alternate between the two outputs, so the even entries
+% carry a sine for a0 and the odd ones a decaying pulse train for a1.
+n = 301;
+t = (0:n - 1) / n;
+a0_wave = round(12000 * sin(2 * pi * 3 * t));
+a1_wave = round(20000 * exp(-mod(t, 0.25) * 20) .* (mod(t, 0.25) < 0.2));
+table = reshape([a0_wave; a1_wave], 1, []);
+
+dapsim('reset');
+here = pwd;
+% WaveInit takes the output program from the current folder, as in a lab
+% folder that keeps its own "test4.dap".
+work = tempname();
+mkdir(work);
+copyfile(fullfile(root, 'dapl', 'test4.dap'), work);
+cd(work);
+unwind_protect
+  WaveInit;               % reset, then the program of test4.dap (it starts itself)
+  WaveData(table);        % one table, 1204 bytes
+  dapsim('advance 10');   % let the board's output run for 10 ticks
+  WaveHalt;               % "stop"
+unwind_protect_cleanup
+  cd(here);
+  confirm_recursive_rmdir(false, 'local');
+  rmdir(work, 's');
+end_unwind_protect
+
+played_a0 = str2num(dapsim('played a0'));
+played_a1 = str2num(dapsim('played a1'));
+printf('table sent: %d entries; played: %d on a0, %d on a1\n', numel(table), ...
+       numel(played_a0), numel(played_a1));
+
+figure('visible', 'off', 'position', [0 0 800 900]);
+subplot(3, 1, 1);
+plot(0:numel(table) - 1, table, 'k');
+title('Table sent (602 entries)');
+xlim([0 numel(table) - 1]);
+subplot(3, 1, 2);
+plot(0:numel(played_a0) - 1, played_a0, 'b');
+title('Played on a0 (even entries)');
+xlim([0 n - 1]);
+subplot(3, 1, 3);
+plot(0:numel(played_a1) - 1, played_a1, 'r');
+title('Played on a1 (odd entries)');
+xlim([0 n - 1]);
+xlabel('sample');
+print('-dpng', png);
+printf('plot written to %s\n', png);
