@@ -64,12 +64,15 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
   for (std::size_t i = 0; i < entries; ++i)
     dap::put_le16(table.data() + 2 * i, dap::to_int16(values[i]));
 
-  dap::GuardedSession session;
-  if (!session.open_both())
-    return;
   std::size_t sent = 0;
-  const Ending ending = send_in_chunks(session.binary(), table, sent);
-  session.close();
+  Ending ending;
+  {
+    dap::GuardedSession session;
+    if (!session.open_both())
+      return;
+    ending = send_in_chunks(session.binary(), table, sent);
+  }
+  // Reported once the session has ended, after the guard's own lines.
   if (ending == Ending::complete)
     return;
 
