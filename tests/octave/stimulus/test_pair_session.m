@@ -16,7 +16,9 @@ expected = strrep(fileread(fullfile(dapl, 'twpls.dap')), "\n", "\r");
 assert(char(sim_written('accel0')), expected);
 assert(isempty(sim_written('accel1')));
 assert(strtrim(dapsim('open')), '0');
-assert(~isempty(strfind(dapsim('tasks'), 'twplsb')));
+% The board understood every line of it (it answers only errors).
+assert(strtrim(dapsim('pending accel0')), '0');
+assert(dapsim('tasks'), sprintf('twplsa *\ntwplsb *\n'));
 
 % PairStart lets 10 ticks pass between opening the channels and starting.
 dapsim('reset');

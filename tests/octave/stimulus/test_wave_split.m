@@ -14,6 +14,8 @@ copyfile(fullfile(dapl, 'test4.dap'), 'test4.dap');
 dapsim('reset');
 WaveInit();
 assert(char(sim_written('accel0')), ["\rRESET\r" strrep(fileread('test4.dap'), "\n", "\r")]);
+assert(strtrim(dapsim('pending accel0')), '0');
+assert(dapsim('tasks'), sprintf('elstima *\nelstimb *\n'));
 dapsim('trace clear');
 samples = round(20000 * sin(2 * pi * (0:999) / 301));
 out = evalc('WaveData(samples)');
