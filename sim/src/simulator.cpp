@@ -69,6 +69,13 @@ Simulator::Simulator() {
   real::InsideSimulator inside;
   default_seed_ = seed_from_environment();
   default_real_clock_ = real_clock_from_environment();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    power_on();
+  }
+  // Opened after the power-on: the file belongs to the scenario, not to this
+  // process, and a process that starts must not wipe what an earlier one
+  // wrote. Only an explicit reset or "trace clear" empties it.
   if (const char *path = std::getenv("DAPSIM_TRACE"); path != nullptr && *path != '\0') {
     trace_fd_ = real::open()(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (trace_fd_ >= 0) {
@@ -78,10 +85,6 @@ Simulator::Simulator() {
       trace_last_start_ = trace_end_;
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  power_on();
-  // The trace file belongs to the scenario, not to this process: a process
-  // that starts must not wipe what an earlier one wrote.
 }
 
 template <typename F> auto Simulator::locked(F &&work) {

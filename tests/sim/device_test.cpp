@@ -1,0 +1,229 @@
+// The device nodes as the host sees them through the C library.
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "sim_test_util.h"
+
+namespace {
+
+using simtest::query;
+using simtest::send;
+using simtest::text_of;
+
+class Devices : public simtest::Board {};
+
+TEST_F(Devices, EveryOpenEntryPointGivesADistinctDescriptorAboveZero) {
+  const int a = open_node("/dev/accel0");
+  const int b = open_node("/dev/accel1");
+  const int c = ::openat(AT_FDCWD, "/dev//./accel1", O_RDWR);
+  const int d = ::open64("/dev/accel0", O_RDWR);
+  EXPECT_GT(a, 0);
+  EXPECT_GT(b, 0);
+  EXPECT_GT(c, 0);
+  EXPECT_GT(d, 0);
+  EXPECT_NE(a, b);
+  EXPECT_NE(c, d);
+  EXPECT_EQ(simctl::command("open"), "4");
+  ::close(c);
+  ::close(d);
+  EXPECT_EQ(simctl::command("open"), "2");
+  const auto opens = simctl::trace_matching("open accel");
+  ASSERT_EQ(opens.size(), 4u);
+  EXPECT_EQ(opens[0], "0 open accel0 fd=" + std::to_string(a));
+  EXPECT_EQ(opens[2], "0 open accel1 fd=" + std::to_string(c));
+}
+
+TEST_F(Devices, OtherPathsAndDescriptorsGoToTheCLibraryWithErrno) {
+  errno = 0;
+  EXPECT_EQ(::open("/nonexistent/dapsim/file", O_RDONLY), -1);
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_EQ(::open("/dev/accel2", O_RDWR), -1);
+  EXPECT_EQ(errno, ENOENT);
+  errno = 0;
+  EXPECT_EQ(::close(-1), -1);
+  EXPECT_EQ(errno, EBADF);
+
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  ASSERT_EQ(::write(pipe_fds[1], "abc", 3), 3);
+  int ready = -1;
+  EXPECT_EQ(::ioctl(pipe_fds[0], FIONREAD, &ready), 0);
+  EXPECT_EQ(ready, 3);
+  char buffer[8];
+  EXPECT_EQ(::read(pipe_fds[0], buffer, sizeof buffer), 3);
+  ::close(pipe_fds[0]);
+  ::close(pipe_fds[1]);
+  // None of that is the board's business.
+  EXPECT_TRUE(simctl::trace().empty());
+}
+
+TEST_F(Devices, DriverRequestsAnswerThroughA32BitValue) {
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  int value = -1;
+  EXPECT_EQ(query(bin, 15, &value), 0);
+  EXPECT_EQ(value, 0x0100);
+  value = 77;
+  EXPECT_EQ(query(txt, 14, &value), 0);
+  EXPECT_EQ(value, 77) << "request 14 reads the value, it must not change it";
+  EXPECT_EQ(query(bin, 1, &value), 0);
+  EXPECT_EQ(value, 0);
+  simctl::command("queue bin 01 02 03");
+  EXPECT_EQ(query(bin, 1, &value), 0);
+  EXPECT_EQ(value, 3);
+  EXPECT_EQ(query(bin, 2, &value), 0);
+  EXPECT_EQ(value, 4096);
+
+  errno = 0;
+  EXPECT_EQ(query(bin, 3, &value), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  errno = 0;
+  EXPECT_EQ(::ioctl(bin, 1, nullptr), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_FALSE(simctl::trace_matching("ioctl accel0 14 -> 0 value=77").empty());
+  EXPECT_FALSE(simctl::trace_matching("ioctl accel1 3 -> -1 errno=25").empty());
+}
+
+TEST_F(Devices, BinaryFifoIsBoundedAndCountsWhatItLoses) {
+  const int bin = open_node("/dev/accel1");
+  simctl::command("queue bin " + std::string(2 * 65000, 'a'));
+  simctl::command("queue bin " + std::string(2 * 1000, 'b'));
+  EXPECT_EQ(simctl::command("pending accel1"), "65536");
+  EXPECT_EQ(simctl::trace_matching("lost"), std::vector<std::string>{"0 lost accel1 464"});
+  std::vector<unsigned char> data(70000);
+  EXPECT_EQ(::read(bin, data.data(), data.size()), 65536);
+  EXPECT_EQ(data[64999], 0xaa);
+  EXPECT_EQ(data[65000], 0xbb);
+  EXPECT_EQ(data[65535], 0xbb);
+  EXPECT_EQ(::read(bin, data.data(), data.size()), 0) << "an empty channel reads nothing";
+}
+
+TEST_F(Devices, BinaryInputHoldsFourKilobytesAndReportsItsRoom) {
+  const int bin = open_node("/dev/accel1");
+  std::vector<unsigned char> table(3000, 0x11);
+  EXPECT_EQ(::write(bin, table.data(), table.size()), 3000);
+  int room = 0;
+  EXPECT_EQ(query(bin, 2, &room), 0);
+  EXPECT_EQ(room, 1096);
+  EXPECT_EQ(::write(bin, table.data(), table.size()), 1096) << "a full input takes what fits";
+  EXPECT_EQ(query(bin, 2, &room), 0);
+  EXPECT_EQ(room, 0);
+  EXPECT_EQ(simctl::written("accel1").size(), 4096u);
+
+  simctl::command("freespace 10 2000 6");
+  int seen[4];
+  for (int &s : seen)
+    ASSERT_EQ(query(bin, 2, &s), 0);
+  EXPECT_EQ(seen[0], 10);
+  EXPECT_EQ(seen[1], 2000);
+  EXPECT_EQ(seen[2], 6);
+  EXPECT_EQ(seen[3], 6) << "the last answer repeats";
+  simctl::command("fault clear");
+  EXPECT_EQ(query(bin, 2, &room), 0);
+  EXPECT_EQ(room, 0);
+}
+
+TEST_F(Devices, WritesAreTracedAsTextOrHex) {
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  send(txt, "start x\r\"q\"\x01");
+  const unsigned char table[] = {0x10, 0x00, 0xf0, 0xff};
+  ASSERT_EQ(::write(bin, table, sizeof table), 4);
+  const auto writes = simctl::trace_matching("write");
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0], R"(0 write accel0 12 "start x\r\"q\"\x01" -> 12)");
+  EXPECT_EQ(writes[1], "0 write accel1 4 1000f0ff -> 4");
+  EXPECT_EQ(simctl::command("written accel1"), "10 00 f0 ff");
+}
+
+TEST_F(Devices, FaultsShapeOpensRequestsAndTransfers) {
+  simctl::command("fault missing accel1 ENOENT");
+  simctl::command("fault openzero accel0");
+  errno = 0;
+  EXPECT_EQ(::open("/dev/accel1", O_RDWR), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(::open("/dev/accel0", O_RDWR), 0);
+  EXPECT_EQ(simctl::command("open"), "0");
+  simctl::command("fault clear");
+
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  simctl::command("fault ioctl accel1 1 fail EIO");
+  simctl::command("fault ioctl accel0 1 positive 3");
+  simctl::command("fault shortwrite accel0 4");
+  simctl::command("fault shortread accel1 2");
+  simctl::command("queue bin 01 02 03");
+  int value = -1;
+  errno = 0;
+  EXPECT_EQ(query(bin, 1, &value), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(query(txt, 1, &value), 3);
+  EXPECT_EQ(::write(txt, "start x\r", 8), 4);
+  EXPECT_EQ(simctl::command("written accel0"), "73 74 61 72");
+  unsigned char buffer[8];
+  EXPECT_EQ(::read(bin, buffer, sizeof buffer), 2);
+  simctl::command("fault readfail accel1 5");
+  errno = 0;
+  EXPECT_EQ(::read(bin, buffer, sizeof buffer), -1);
+  EXPECT_EQ(errno, EIO);
+  simctl::command("fault clear");
+  EXPECT_EQ(::read(bin, buffer, sizeof buffer), 1);
+}
+
+TEST_F(Devices, Dup2OntoAChannelReleasesTheDevice) {
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  const int null_fd = ::open("/dev/null", O_RDWR);
+  ASSERT_EQ(::dup2(null_fd, bin), bin);
+  ASSERT_EQ(::dup3(null_fd, txt, O_CLOEXEC), txt);
+  ::close(null_fd);
+  EXPECT_EQ(simctl::command("open"), "0");
+  EXPECT_EQ(simctl::trace_matching("release"),
+            (std::vector<std::string>{"0 release accel1 fd=" + std::to_string(bin),
+                                      "0 release accel0 fd=" + std::to_string(txt)}));
+  // The numbers are the C library's now: /dev/null reads nothing and the
+  // board sees nothing.
+  simctl::command("queue bin 01");
+  char c;
+  EXPECT_EQ(::read(bin, &c, 1), 0);
+  int value;
+  EXPECT_EQ(::ioctl(bin, 1, &value), -1);
+  EXPECT_EQ(simctl::command("pending accel1"), "1");
+  EXPECT_TRUE(simctl::trace_matching("read").empty());
+}
+
+TEST_F(Devices, DaplDirectoryIsServedFromTheProjectFolder) {
+  const char *path = "/home/labrig/matlab/intrfc/dap/dapsim_selftest.dap";
+  const int fd = ::open(path, O_RDONLY);
+  ASSERT_GT(fd, 0) << std::strerror(errno);
+  char head[5] = {};
+  EXPECT_EQ(::read(fd, head, 4), 4);
+  EXPECT_STREQ(head, "; Th");
+  ::close(fd);
+  FILE *f = std::fopen(path, "r");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  errno = 0;
+  EXPECT_EQ(::open("/home/labrig/matlab/intrfc/dap/no_such_program.dap", O_RDONLY), -1);
+  EXPECT_EQ(errno, ENOENT);
+  // A sibling of the directory is not part of it.
+  EXPECT_EQ(::open("/home/labrig/matlab/intrfc/dapx/dapsim_selftest.dap", O_RDONLY), -1);
+}
+
+TEST_F(Devices, TheBoardLoaderIsRecordedAndOtherCommandsRun) {
+  EXPECT_EQ(simctl::command("loaded"), "0");
+  EXPECT_EQ(std::system("/usr/src/linux/drivers/dap/comload stimresp.bin"), 0);
+  EXPECT_EQ(simctl::command("loaded"), "1");
+  EXPECT_EQ(simctl::trace(), std::vector<std::string>{
+                                 "0 system \"/usr/src/linux/drivers/dap/comload stimresp.bin\""});
+  const int status = std::system("exit 3");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+} // namespace
