@@ -41,4 +41,5 @@ private:
 
 } // namespace
 
-DAPSIM_TASK("loopback", [](const dapsim::TaskDefinition &) { return std::make_unique<Loopback>(); });
+DAPSIM_TASK("loopback",
+            [](const dapsim::TaskDefinition &) { return std::make_unique<Loopback>(); });

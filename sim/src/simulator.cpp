@@ -91,11 +91,14 @@ template <typename F> auto Simulator::locked(F &&work) {
   using Result = decltype(work());
   bool raise_now = false;
   Result result{};
+  // The work sets errno only when it fails; a call that succeeds leaves the
+  // caller's errno as it was, as the C library does.
+  const int entry_errno = errno;
   int saved_errno = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     real::InsideSimulator inside;
-    errno = 0;
+    errno = entry_errno;
     result = work();
     saved_errno = errno;
     raise_now = std::exchange(sigint_due_, false);
@@ -214,6 +217,10 @@ std::string Simulator::event_line(const Event &e) const {
 }
 
 void Simulator::trace(std::string text) {
+  struct KeepErrno {
+    int value = errno;
+    ~KeepErrno() { errno = value; }
+  } keep;
   const Tick tick = now();
   if (!events_.empty() && events_.back().text == text) {
     ++events_.back().count;

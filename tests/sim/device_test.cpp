@@ -1,5 +1,6 @@
 // The device nodes as the host sees them through the C library.
 #include <sys/ioctl.h>
+#include <sys/times.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -224,6 +225,23 @@ TEST_F(Devices, TheBoardLoaderIsRecordedAndOtherCommandsRun) {
   const int status = std::system("exit 3");
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Devices, ASuccessfulDeviceCallLeavesErrnoAlone) {
+  const int bin = open_node("/dev/accel1");
+  errno = 1234;
+  int value;
+  EXPECT_EQ(::ioctl(bin, 1, &value), 0);
+  unsigned char byte;
+  EXPECT_EQ(::read(bin, &byte, 1), 0);
+  EXPECT_EQ(::write(bin, &byte, 1), 1);
+  struct tms unused;
+  ::times(&unused);
+  EXPECT_EQ(errno, 1234);
 }
 
 } // namespace
