@@ -1,0 +1,32 @@
+// R = StimResp: one stimulus-response run of three stimulus passes; R is the
+// 300 x 9 event matrix.
+#include <cstdlib>
+
+#include "dap_link/dap_link.h"
+#include "dap_link/mex_gateway.h"
+#include "stim_run.h"
+
+namespace {
+constexpr char kBoardLoader[] =
+    "/usr/src/linux/drivers/dap/comload /dosc/labrig/dap/getspike.bin -s1000";
+constexpr char kEventProgram[] = "/home/labrig/matlab/intrfc/dap/stimresp.dap";
+constexpr int kPasses = 3;
+constexpr std::int32_t kWindowTicks = 2000;
+} // namespace
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
+  dap::GuardedSession session;
+  response::EventMatrix events(plhs[0]);
+  // The loader's outcome is not ours to judge: a board it failed to load
+  // simply sends no events.
+  static_cast<void>(std::system(kBoardLoader));
+  if (!session.open_both() || !response::load_programs(session, kEventProgram))
+    return;
+  DAPSendLine(session.text(), response::kStartTasks);
+  for (int pass = 0; pass < kPasses; ++pass) {
+    response::write_pulse_table(session);
+    if (!response::collect_events(session, events, kWindowTicks))
+      return;
+  }
+  dap::wait_ticks(response::kSettleTicks);
+}
