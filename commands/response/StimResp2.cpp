@@ -13,11 +13,8 @@ constexpr char kEventProgram[] = "/home/labrig/matlab/intrfc/dap/stimresp2.dap";
 constexpr int kThresholds = 8;
 constexpr std::int32_t kWindowTicks = 1100;
 
-// Only a dense real 1 x 8 double row: a sparse one would hold fewer than
-// eight values behind its data pointer.
 bool is_threshold_row(const mxArray *a) {
-  return dap::mex::is_real_double(a) && !mxIsSparse(a) && mxGetM(a) == 1 &&
-         mxGetN(a) == kThresholds;
+  return dap::mex::is_real_double(a) && mxGetM(a) == 1 && mxGetN(a) == kThresholds;
 }
 } // namespace
 

@@ -1,0 +1,47 @@
+% Stimulus-response run: three stimuli, the events of channels 0 to 7 as a
+% raster of times after each stimulus, written to stimresp_raster.png.
+%
+% On the simulated board (from the project folder):
+%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/stimresp_raster.m')"
+build = getenv('DAP_BUILD_DIR');
+if isempty(build)
+  build = fullfile(pwd, 'build');
+end
+addpath(fullfile(build, 'mex'));
+
+R = StimResp();
+
+% Channel 8 reports each stimulus onset; times count 10000 per second.
+onsets = R(1:3:end, 9);
+onsets = onsets(onsets > 0)';
+stimuli = numel(onsets);
+printf('%d stimuli\n', stimuli);
+
+figure('visible', 'off');
+hold on;
+colours = lines(max(stimuli, 1));
+for c = 0:7
+  times = R(1:3:end, c + 1);
+  times = times(times > 0)';
+  printf('channel %d: %3d events\n', c, numel(times));
+  for s = 1:stimuli
+    next = Inf;
+    if s < stimuli
+      next = onsets(s + 1);
+    end
+    % milliseconds after this stimulus, up to one second
+    after = (times(times > onsets(s) & times < next) - onsets(s)) / 10;
+    after = after(after <= 1000);
+    row = c + (s - (stimuli + 1) / 2) * 0.2;
+    plot(after, repmat(row, size(after)), '|', 'color', colours(s, :), 'markersize', 6);
+  end
+end
+hold off;
+xlim([0 1000]);
+ylim([-0.5 7.5]);
+set(gca, 'ytick', 0:7);
+xlabel('time after stimulus (ms)');
+ylabel('channel');
+title(sprintf('StimResp: events after each of %d stimuli', stimuli));
+print('-dpng', 'stimresp_raster.png');
+printf('wrote stimresp_raster.png\n');
