@@ -21,7 +21,7 @@ struct Event {
   int value2;
 };
 
-struct Run {
+struct Capture {
   std::vector<std::uint8_t> bytes;
   std::vector<Event> events;
 };
@@ -41,8 +41,8 @@ int s16(const std::uint8_t *p) {
 // Loads the programs, sets `lets`, starts the tasks, writes `tables` pulse
 // tables `spacing` ticks apart and takes everything the board sends until
 // `ticks` have passed since the start.
-Run run(int seed, const std::vector<std::string> &lets, int tables, int spacing = 500,
-        int ticks = 1500) {
+Capture run(int seed, const std::vector<std::string> &lets, int tables, int spacing = 500,
+            int ticks = 1500) {
   simctl::command("reset");
   simctl::command("seed " + std::to_string(seed));
   const int text = ::open("/dev/accel0", O_RDWR);
@@ -55,7 +55,7 @@ Run run(int seed, const std::vector<std::string> &lets, int tables, int spacing 
     DAPSendLine(text, (let + "\r").c_str());
   DAPSendLine(text, "start stimrespa,stimrespb,ledstim2a,ledstim2b\r");
   const auto table = pulse_table();
-  Run r;
+  Capture r;
   auto drain = [&] {
     std::uint8_t buffer[4096];
     for (int n; (n = DAPGetAvail(binary)) > 0;) {
@@ -88,7 +88,7 @@ Run run(int seed, const std::vector<std::string> &lets, int tables, int spacing 
   return r;
 }
 
-std::vector<Event> of_channel(const Run &r, int channel) {
+std::vector<Event> of_channel(const Capture &r, int channel) {
   std::vector<Event> out;
   for (const Event &e : r.events)
     if (e.channel == channel)
@@ -97,35 +97,36 @@ std::vector<Event> of_channel(const Run &r, int channel) {
 }
 
 TEST(ResponseBehaviour, SameSeedSameRecordsOtherSeedOtherRecords) {
-  const Run a = run(7, {}, 2);
-  const Run b = run(7, {}, 2);
-  const Run c = run(8, {}, 2);
+  const Capture a = run(7, {}, 2);
+  const Capture b = run(7, {}, 2);
+  const Capture c = run(8, {}, 2);
   ASSERT_FALSE(a.bytes.empty());
   EXPECT_EQ(a.bytes, b.bytes);
   EXPECT_NE(a.bytes, c.bytes);
 }
 
 TEST(ResponseBehaviour, EachTableIsPlayedAndMarkedOnChannelEight) {
-  const Run r = run(1, {}, 3);
+  const Capture r = run(1, {}, 3);
   const std::vector<Event> markers = of_channel(r, 8);
   ASSERT_EQ(markers.size(), 3u);
   for (std::size_t k = 0; k < markers.size(); ++k) {
     EXPECT_EQ(markers[k].value1, 16384);
     EXPECT_EQ(markers[k].value2, static_cast<int>(k + 1));
-    if (k > 0)
+    if (k > 0) {
       EXPECT_GT(markers[k].time, markers[k - 1].time);
+    }
   }
   const std::string played = simctl::command("played a0");
   EXPECT_EQ(played.find("0 16384 16384"), 0u) << played.substr(0, 40);
 }
 
 TEST(ResponseBehaviour, EvokedChannelsAnswerOnlyAfterAStimulus) {
-  const Run quiet = run(1, {}, 0);
+  const Capture quiet = run(1, {}, 0);
   for (const Event &e : quiet.events)
     EXPECT_TRUE(e.channel == 0 || e.channel == 5) << "channel " << e.channel;
   EXPECT_FALSE(quiet.events.empty()); // the units that fire on their own
 
-  const Run r = run(1, {}, 1);
+  const Capture r = run(1, {}, 1);
   const std::vector<Event> markers = of_channel(r, 8);
   ASSERT_EQ(markers.size(), 1u);
   for (int channel : {1, 2, 3, 6}) {
@@ -140,8 +141,8 @@ TEST(ResponseBehaviour, EvokedChannelsAnswerOnlyAfterAStimulus) {
 }
 
 TEST(ResponseBehaviour, ThresholdsSilenceTheirChannelsOnly) {
-  const Run all = run(3, {}, 1);
-  const Run some = run(3, {"LET THR1=32767", "LET THR6=32767", "LET THR2=-5"}, 1);
+  const Capture all = run(3, {}, 1);
+  const Capture some = run(3, {"LET THR1=32767", "LET THR6=32767", "LET THR2=-5"}, 1);
   EXPECT_FALSE(of_channel(all, 1).empty());
   EXPECT_FALSE(of_channel(all, 6).empty());
   EXPECT_TRUE(of_channel(some, 1).empty());
@@ -149,7 +150,7 @@ TEST(ResponseBehaviour, ThresholdsSilenceTheirChannelsOnly) {
   for (int channel : {0, 2, 3, 8})
     EXPECT_FALSE(of_channel(some, channel).empty()) << "channel " << channel;
   // a threshold between amplitudes keeps the larger events only
-  const Run half = run(3, {"LET THR0=900"}, 1);
+  const Capture half = run(3, {"LET THR0=900"}, 1);
   for (const Event &e : of_channel(half, 0))
     EXPECT_GE(e.value1, 900);
   EXPECT_LT(of_channel(half, 0).size(), of_channel(all, 0).size());

@@ -1,7 +1,8 @@
-% How StimResp sorts the board's event records into the event matrix. The
-% child board has no DAPL files, so only the records scripted here arrive,
-% timed from the start line: pass one collects from about 0 to 2000 ticks
-% after it, pass two to 4000, pass three to 6000.
+% How StimResp and StimResp2 sort the board's event records into the event
+% matrix. The child board has no DAPL files, so only the records scripted
+% here arrive, timed from each start line: StimResp's pass one collects from
+% about 0 to 2000 ticks after it, pass two to 4000, pass three to 6000;
+% StimResp2's one window ends at 1100.
 start_line = 'start stimrespa,stimrespb,ledstim2a,ledstim2b';
 rule = @(after, hex) sprintf('rule "%s" after %d bin %s', start_line, after, hex);
 setup = {
@@ -32,7 +33,10 @@ setenv('DAPSIM_DAPL_DIR', empty_dapl);
   'before = str2double(dapsim(''clock''));\n' ...
   'R = StimResp();\n' ...
   'ticks = str2double(dapsim(''clock'')) - before;\n' ...
-  'save(''-binary'', ''%s'', ''R'', ''ticks'');\n'], result), setup);
+  'before = str2double(dapsim(''clock''));\n' ...
+  'R2 = StimResp2(zeros(1, 8));\n' ...
+  'ticks2 = str2double(dapsim(''clock'')) - before;\n' ...
+  'save(''-binary'', ''%s'', ''R'', ''ticks'', ''R2'', ''ticks2'');\n'], result), setup);
 assert(status == 0, output);
 load(result);
 delete(result);
@@ -51,10 +55,20 @@ expected(3:3:300, 8) = 7;
 expected(1:3, 1) = [4242; 1; 2];
 assert(size(R), [300 9]);
 for c = 1:9
-  assert(R(:, c), expected(:, c), sprintf('column %d', c));
+  assert(R(:, c), expected(:, c), sprintf('StimResp column %d', c));
 end
 % three full windows and the closing wait, even though the board sent
 % nothing after pass three began
-assert(ticks >= 6020, sprintf('the run lasted %d ticks', ticks));
-% a board without its program still gets the whole run: three tables
-assert(numel(trace(~cellfun(@isempty, regexp(trace, 'write accel1 1004 ')))), 3);
+assert(ticks >= 6020 && ticks < 6100, sprintf('StimResp lasted %d ticks', ticks));
+
+% StimResp2 takes only what arrives in its one window
+expected(7:9, 6) = 0;
+expected(181:300, 8) = 0;
+expected(1:3, 1) = 0;
+for c = 1:9
+  assert(R2(:, c), expected(:, c), sprintf('StimResp2 column %d', c));
+end
+assert(ticks2 >= 1120 && ticks2 < 1200, sprintf('StimResp2 lasted %d ticks', ticks2));
+% a board without its program still gets the whole run: three tables, then
+% one
+assert(numel(trace(~cellfun(@isempty, regexp(trace, 'write accel1 1004 ')))), 4);
