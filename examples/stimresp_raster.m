@@ -1,13 +1,22 @@
 % Stimulus-response run: three stimuli, the events of channels 0 to 7 as a
-% raster of times after each stimulus, written to stimresp_raster.png.
-%
-% On the simulated board (from the project folder):
+% raster of times after each stimulus.
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/stimresp_raster.m')"
+% or: scripts/octave-sim examples/stimresp_raster.m
+% Writes stimresp_raster.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
+
+root = fileparts(fileparts(mfilename('fullpath')));
 build = getenv('DAP_BUILD_DIR');
 if isempty(build)
-  build = fullfile(pwd, 'build');
+  build = fullfile(root, 'build');
 end
 addpath(fullfile(build, 'mex'));
+output = getenv('DAP_EXAMPLE_OUTPUT');
+if isempty(output)
+  output = fullfile(build, 'examples');
+end
+if ~exist(output, 'dir')
+  mkdir(output);
+end
 
 R = StimResp();
 
@@ -32,8 +41,12 @@ for c = 0:7
     % milliseconds after this stimulus, up to one second
     after = (times(times > onsets(s) & times < next) - onsets(s)) / 10;
     after = after(after <= 1000);
+    % one line per stimulus within the channel's row, the first at the bottom
     row = c + (s - (stimuli + 1) / 2) * 0.2;
-    plot(after, repmat(row, size(after)), '|', 'color', colours(s, :), 'markersize', 6);
+    if ~isempty(after)
+      plot([after; after], [row - 0.08; row + 0.08] * ones(size(after)), ...
+           'color', colours(s, :), 'linewidth', 1.5);
+    end
   end
 end
 hold off;
@@ -42,6 +55,7 @@ ylim([-0.5 7.5]);
 set(gca, 'ytick', 0:7);
 xlabel('time after stimulus (ms)');
 ylabel('channel');
-title(sprintf('StimResp: events after each of %d stimuli', stimuli));
-print('-dpng', 'stimresp_raster.png');
-printf('wrote stimresp_raster.png\n');
+title(sprintf('StimResp: events after each of %d stimuli (first at the bottom)', stimuli));
+png = fullfile(output, 'stimresp_raster.png');
+print('-dpng', png);
+printf('wrote %s\n', png);
