@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "dap_link/ticks.h"
+
 namespace {
 
 // Driver requests; plain numbers, the value always goes through a pointer to a
@@ -88,6 +90,10 @@ int DAPFlush(int fd) {
   for (;;) {
     int ready = DAPGetAvail(fd);
     if (ready <= 0) {
+      // A Ctrl-C has taken the channels away: nothing is left to wait for,
+      // and the call must end within a tick, not after another pause.
+      if (dap::interrupted())
+        return total;
       // Drained only after two empty answers 0.1 s apart: the board may still
       // be finishing a record.
       usleep(kDrainPause);

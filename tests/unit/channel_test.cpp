@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dap_link/channel.h"
+#include "dap_link/ticks.h"
 #include "sim_control.h"
 
 namespace {
@@ -106,6 +107,15 @@ TEST_F(ChannelOperations, FlushOfASilentChannelAsksTwiceAroundOneSleep) {
   EXPECT_NE(trace[0].find("ioctl accel1 1"), std::string::npos);
   EXPECT_NE(trace[1].find("usleep 100000"), std::string::npos);
   EXPECT_NE(trace[2].find("ioctl accel1 1"), std::string::npos);
+}
+
+TEST_F(ChannelOperations, FlushAfterACtrlCDoesNotPause) {
+  simctl::command("queue bin 01 02 03");
+  dap::detail::set_interrupted(true);
+  const int drained = DAPFlush(binary_);
+  dap::detail::set_interrupted(false);
+  EXPECT_EQ(drained, 3);
+  EXPECT_TRUE(simctl::trace_matching("usleep").empty());
 }
 
 TEST_F(ChannelOperations, FlushReadsInDrainSizedPieces) {
