@@ -1,0 +1,102 @@
+// TandemRead: one pulse train and one reply per channel, for eight channels.
+//
+// For channel i the board gets i's pulse records and an idle record on the
+// binary channel, then "start echreadd,echreadc"; its three-word reply is
+// folded into element i of the result (4 * first + 2 * second + third).
+#include <cstdint>
+
+#include "dap_link/dap_link.h"
+#include "dap_link/mex_gateway.h"
+
+namespace {
+
+constexpr int kChannels = 8;
+constexpr std::size_t kRecordBytes = 6;
+constexpr std::int32_t kReplyWindow = 1000; // ticks from just before the start line
+// A count of Inf (or anything near it) would keep the pulse loop writing for
+// ever, so counts above this are refused rather than quietly cut short.
+constexpr double kMaxPulses = 1000000;
+
+const char kUsage[] = "TandemRead usage: v = TandemRead([1 x 8 vector of pulse counts])";
+const char kTooMany[] = "TandemRead: a pulse count may be at most 1000000";
+
+// The channel index rides in bits 12 to 14 with its bit order reversed.
+std::uint16_t channel_code(int channel) {
+  return static_cast<std::uint16_t>(((channel & 1) << 14) | ((channel & 2) << 12) |
+                                    ((channel & 4) << 10));
+}
+
+void put_word(std::uint8_t *p, std::uint16_t word) {
+  p[0] = static_cast<std::uint8_t>(word & 0xFFu);
+  p[1] = static_cast<std::uint8_t>(word >> 8);
+}
+
+void make_record(std::uint8_t *record, std::uint16_t first, std::uint16_t middle,
+                 std::uint16_t last) {
+  put_word(record, first);
+  put_word(record + 2, middle);
+  put_word(record + 4, last);
+}
+
+// One reply word; a read that comes back short leaves the word 0.
+double reply_word(int fd) {
+  std::uint8_t bytes[2] = {0, 0};
+  if (DAPRead(fd, bytes, sizeof bytes) != static_cast<int>(sizeof bytes))
+    return 0;
+  return dap::le_i16(bytes);
+}
+
+} // namespace
+
+DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  const double *counts = dap::mex::real_argument(nrhs, prhs, kChannels, kUsage);
+  for (int i = 0; i < kChannels; ++i)
+    if (counts[i] > kMaxPulses)
+      mexErrMsgTxt(kTooMany);
+
+  dap::GuardedSession session;
+  if (!session.open_both())
+    return;
+  const int text = session.text();
+  const int binary = session.binary();
+
+  DAPFlush(binary);
+  DAPFlush(text);
+
+  plhs[0] = mxCreateDoubleMatrix(1, kChannels, mxREAL);
+  double *replies = mxGetPr(plhs[0]);
+
+  for (int i = 0; i < kChannels && !dap::interrupted(); ++i) {
+    const std::uint16_t code = channel_code(i);
+    std::uint8_t pulse[kRecordBytes];
+    std::uint8_t idle[kRecordBytes];
+    make_record(pulse, code, static_cast<std::uint16_t>(code | 0x8000u), code);
+    make_record(idle, code, code, code);
+
+    // Non-integral counts round up (2.5 sends 3); 0, negatives and NaN send none.
+    for (std::uint32_t n = 0; static_cast<double>(n) < counts[i] && !dap::interrupted(); ++n)
+      DAPWrite(binary, pulse, sizeof pulse);
+    if (dap::interrupted())
+      break;
+    DAPWrite(binary, idle, sizeof idle);
+
+    const std::uint32_t t0 = dap::ticks_now();
+    if (!dap::wait_ticks_from(t0, 1))
+      break;
+    DAPSendLine(text, "start echreadd,echreadc\r");
+    dap::wait_readable(binary, static_cast<int>(kRecordBytes), t0, kReplyWindow);
+    if (dap::interrupted())
+      break;
+
+    // Anything but exactly one reply is left in the channel: a late reply is
+    // then taken by the next channel, as the board program expects.
+    double first = 0, second = 0, third = 0;
+    if (DAPGetAvail(binary) == static_cast<int>(kRecordBytes)) {
+      first = reply_word(binary);
+      second = reply_word(binary);
+      third = reply_word(binary);
+    }
+    DAPSendLine(text, "stop echreadc\r");
+    replies[i] = 4 * first + 2 * second + third;
+  }
+}
