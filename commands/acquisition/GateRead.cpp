@@ -1,7 +1,6 @@
 // GateRead: takes the word stream the gate tasks queue on the binary channel,
-// for up to 1000 ticks or 6000 bytes, three words to a column.
-#include <cstdint>
-
+// for up to 1000 ticks or 6000 bytes, three words to a column. Nothing is
+// flushed first: words queued before the call are part of its stream.
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
@@ -9,9 +8,7 @@ namespace {
 
 constexpr int kRows = 3;
 constexpr int kColumns = 1000;
-constexpr int kMaxBytes = 2 * kRows * kColumns;
-constexpr std::int32_t kWindow = 1000;
-constexpr int kPollBytes = 2048;
+constexpr std::int32_t kLastTickOfWindow = 1000;
 
 } // namespace
 
@@ -21,19 +18,8 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
     return;
 
   plhs[0] = mxCreateDoubleMatrix(kRows, kColumns, mxREAL);
-  double *gate = mxGetPr(plhs[0]);
-
   // Words are put together by their place in the stream, so a poll that ends
   // in the middle of a word does not shift every later word by a byte.
-  std::uint8_t word[2] = {0, 0};
-  std::uint8_t staging[kPollBytes];
-  dap::take_stream(session.binary(), staging, kPollBytes, kMaxBytes, dap::ticks_now(), kWindow,
-                   [&](const std::uint8_t *bytes, int count, int offset) {
-                     for (int k = 0; k < count; ++k) {
-                       const int position = offset + k;
-                       word[position % 2] = bytes[k];
-                       if (position % 2 == 1)
-                         gate[position / 2] = dap::le_i16(word);
-                     }
-                   });
+  dap::take_samples(session.binary(), mxGetPr(plhs[0]), kRows * kColumns, dap::ticks_now(),
+                    kLastTickOfWindow);
 }
