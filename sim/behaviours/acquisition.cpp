@@ -93,8 +93,7 @@ public:
   }
 
 private:
-  static void decode(Board &board, std::uint16_t first, std::uint16_t middle,
-                     std::uint16_t last) {
+  static void decode(Board &board, std::uint16_t first, std::uint16_t middle, std::uint16_t last) {
     const int channel = channel_from_code(first);
     if ((first & 0x8FFFu) != 0 || last != first || (middle & 0x7FFFu) != first) {
       board.note("echread bad record " + std::to_string(first) + " " + std::to_string(middle) +
@@ -261,7 +260,7 @@ private:
 };
 
 // Channel 8 fires often enough to pass a 1000-record cap in 610 ticks.
-constexpr double kSmartRates[9] = {0.8, 0.5, 1.2, 0.3, 0.6, 0.4, 0.9, 0.2, 2.0};
+constexpr double kSmartRates[9] = {0.25, 0.15, 0.3, 0.1, 0.15, 0.1, 0.2, 0.05, 1.8};
 
 class SmartTask : public HouseTask {
 public:
@@ -287,9 +286,8 @@ private:
 };
 
 template <class T, class... Args> dapsim::TaskFactory make(Args... args) {
-  return [=](const TaskDefinition &) -> std::unique_ptr<Task> {
-    return std::make_unique<T>(args...);
-  };
+  return
+      [=](const TaskDefinition &) -> std::unique_ptr<Task> { return std::make_unique<T>(args...); };
 }
 
 } // namespace
