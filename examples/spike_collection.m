@@ -1,14 +1,24 @@
 % Spike collection: load the spike sorter onto the board, collect one window
 % of spikes (up to 100 per electrode) and plot the kept waveforms of each of
-% the eight electrodes to spikes_per_channel.png in the current folder.
-%
-% Runs on the board or on the simulated board, for example:
-%   scripts/octave-sim examples/spike_collection.m
+% the eight electrodes.
+%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/spike_collection.m')"
+% or: scripts/octave-sim examples/spike_collection.m
+% Writes spikes_per_channel.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
+
+root = fileparts(fileparts(mfilename('fullpath')));
 build = getenv('DAP_BUILD_DIR');
 if isempty(build)
-  build = fullfile(pwd, 'build');
+  build = fullfile(root, 'build');
 end
 addpath(fullfile(build, 'mex'));
+output = getenv('DAP_EXAMPLE_OUTPUT');
+if isempty(output)
+  output = fullfile(build, 'examples');
+end
+if ~exist(output, 'dir')
+  mkdir(output);
+end
+png = fullfile(output, 'spikes_per_channel.png');
 
 SpikerInit;              % spiker.dap from the DAPL directory
 s = spiker;              % about 11 s of collection on the board's clock
@@ -55,5 +65,5 @@ for c = 0:7
     ylabel('sample value');
   end
 end
-print('-dpng', 'spikes_per_channel.png');
-printf('waveforms plotted to %s\n', fullfile(pwd, 'spikes_per_channel.png'));
+print('-dpng', png);
+printf('waveforms plotted to %s\n', png);
