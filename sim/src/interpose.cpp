@@ -100,9 +100,13 @@ template <typename RealCall> int open_path(const char *path, RealCall &&call_rea
   errno = saved;
   if (target.node >= 0)
     return Simulator::get().open_device(target.node);
-  if (target.redirected)
-    return call_real(target.path.c_str());
-  return call_real(path);
+  const int fd = call_real(target.redirected ? target.path.c_str() : path);
+  if (dapsim::device_node(fd) >= 0) {
+    const int opened_errno = errno;
+    Simulator::get().reclaimed(fd);
+    errno = opened_errno;
+  }
+  return fd;
 }
 
 template <typename RealCall> FILE *fopen_path(const char *path, RealCall &&call_real) {

@@ -595,6 +595,18 @@ void Simulator::released(int fd) {
   g_sigint_activity.fetch_add(1);
 }
 
+void Simulator::reclaimed(int fd) {
+  locked([&] {
+    const int node = device_node(fd);
+    if (node < 0)
+      return 0;
+    g_fd_node[fd].store(0, std::memory_order_release);
+    --open_count_;
+    trace(std::string("stale ") + node_name(node) + " fd=" + std::to_string(fd));
+    return 0;
+  });
+}
+
 void Simulator::push_fifo(int node, const std::uint8_t *bytes, std::size_t count) {
   const std::size_t capacity = node == kBinaryNode ? kBinaryFifoSize : kTextFifoSize;
   const std::size_t room = capacity - std::min(capacity, fifo_[node].size());

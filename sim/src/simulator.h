@@ -60,6 +60,10 @@ public:
   int close_device(int fd);
   // `fd` was a device channel and now points elsewhere (dup2/dup3 onto it).
   void released(int fd);
+  // The C library just handed out `fd` for another file: a device channel on
+  // that number was closed in a way we did not see (close_range, a raw
+  // system call), and the number is no longer ours.
+  void reclaimed(int fd);
 
   clock_t times(struct tms *buffer);
   // A sleep of `microseconds`; `label` and `shown` make its trace line.

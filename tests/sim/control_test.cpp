@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include "sim_test_util.h"
 
@@ -178,6 +179,48 @@ TEST_F(Control, SeedMakesTheRandomStreamRepeatable) {
   simctl::command("seed 0");
   simctl::command("seed 4294967295");
   simctl::command("seed 0x10");
+}
+
+} // namespace
+
+namespace {
+
+// Run in a child process by the test below, with DAPSIM_SCRIPT and
+// DAPSIM_CLOCK set; its exit status is the verdict.
+TEST(ScriptedStart, DISABLED_SeesWhatTheScriptSetUp) {
+  std::string reply;
+  if (!simctl::try_command("pending accel1", &reply) || reply != "2")
+    std::_Exit(2);
+  if (simctl::try_command("advance 1", &reply))
+    std::_Exit(3); // the real clock refuses advance
+  std::_Exit(0);
+}
+
+TEST_F(Control, AScriptRunsAtLoadAndReportsTheLinesItRefuses) {
+  char path[] = "/tmp/dapsim_script_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string script = "# set up\nqueue bin 01 02\n\nno such command\n";
+  ASSERT_EQ(::write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
+  ::close(fd);
+  const std::string command = "DAPSIM_CLOCK=real DAPSIM_SCRIPT=" + std::string(path) + " /proc/" +
+                              std::to_string(::getpid()) +
+                              "/exe --gtest_also_run_disabled_tests "
+                              "--gtest_filter=ScriptedStart.* 2>&1 >/dev/null";
+  FILE *child = ::popen(command.c_str(), "r");
+  ASSERT_NE(child, nullptr);
+  std::string errors;
+  char buffer[256];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, child)) > 0;)
+    errors.append(buffer, n);
+  const int status = ::pclose(child);
+  std::remove(path);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(errors.find(std::string(path) + ":4: unknown command: no such command"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("dapsim: simulated DAP board (no hardware is used)"), std::string::npos);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The device nodes as the host sees them through the C library.
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/times.h>
 #include <sys/wait.h>
 
@@ -242,6 +243,25 @@ TEST_F(Devices, ASuccessfulDeviceCallLeavesErrnoAlone) {
   struct tms unused;
   ::times(&unused);
   EXPECT_EQ(errno, 1234);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Devices, ANumberClosedBehindOurBackIsNotServedAsADeviceAgain) {
+  const int bin = ::open("/dev/accel1", O_RDWR);
+  ASSERT_GT(bin, 0);
+  ASSERT_EQ(::syscall(SYS_close, bin), 0);
+  const int file = ::open("/dev/zero", O_RDONLY);
+  ASSERT_EQ(file, bin) << "the kernel hands out the lowest free number";
+  unsigned char byte = 1;
+  EXPECT_EQ(::read(file, &byte, 1), 1);
+  EXPECT_EQ(byte, 0) << "a read of the host's own file reached the board";
+  EXPECT_EQ(simctl::command("open"), "0");
+  EXPECT_EQ(simctl::trace_matching("stale"),
+            std::vector<std::string>{"0 stale accel1 fd=" + std::to_string(file)});
+  ::close(file);
 }
 
 } // namespace
