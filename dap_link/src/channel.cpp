@@ -1,5 +1,7 @@
 #include "dap_link/channel.h"
 
+#include "dap_link/ticks.h"
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -88,6 +90,9 @@ int DAPFlush(int fd) {
   char drain[kDrainBlock];
   int total = 0;
   for (;;) {
+    // A board that keeps sending would keep us here; Ctrl-C must not.
+    if (dap::interrupted())
+      return total;
     int ready = DAPGetAvail(fd);
     if (ready <= 0) {
       // A Ctrl-C has taken the channels away: nothing is left to wait for,

@@ -1,5 +1,6 @@
 #include "dap_link/guard.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -19,12 +20,14 @@ constexpr char kClosingLine[] = "Closing binary and text channels to DAP.\n";
 constexpr char kExitingLine[] = "Exiting MEX function.\n";
 
 std::atomic<int> g_output{static_cast<int>(dap::GuardOutput::command_window)};
+// Set by whoever takes the channels away first (the handler, or the command
+// noticing the host's own interrupt), so it happens once per call.
+std::atomic<bool> g_taken{false};
 // Handlers running right now; the end of a call waits for them before it
 // closes anything, so a number the handler is pointing at /dev/null is not
 // freed (and reused by the host) under its feet.
 std::atomic<int> g_in_handler{0};
-// Numbers the handler released: still ours (now /dev/null), closed by the
-// call's end.
+// Numbers that were let go: still ours (now /dev/null), closed by the call's end.
 std::atomic<int> g_released_text{0};
 std::atomic<int> g_released_binary{0};
 // The handler's lines, when they are to be printed in the command window by
@@ -54,10 +57,65 @@ int release(int fd) {
   return 0;
 }
 
+// Binary channel first, then the text channel, as the handler always has.
+void release_channels() {
+  const int binary_fd = fdDapBin.exchange(0);
+  if (binary_fd > 0)
+    g_released_binary.store(release(binary_fd));
+  const int text_fd = fdDapTxt.exchange(0);
+  if (text_fd > 0)
+    g_released_text.store(release(text_fd));
+}
+
 void close_released(std::atomic<int> &slot) {
   const int fd = slot.exchange(0);
   if (fd > 0)
     close(fd);
+}
+
+// Some hosts (Octave among them) collect SIGINT on a thread of their own and
+// only raise a flag, so the handler above never runs there. The flags are
+// looked up at run time; a host without them simply has none.
+struct HostInterruptFlags {
+  volatile sig_atomic_t *state = nullptr;
+  volatile sig_atomic_t *caught = nullptr;
+  HostInterruptFlags()
+      : state(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"))),
+        caught(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_signal_caught"))) {}
+  bool pending() const {
+    return (state != nullptr && *state > 0) || (caught != nullptr && *caught != 0);
+  }
+};
+
+const HostInterruptFlags &host_flags() {
+  static const HostInterruptFlags flags;
+  return flags;
+}
+
+// True when the host already had an interrupt pending as the call began: that
+// one is not ours to act on.
+std::atomic<bool> g_host_pending_at_start{false};
+
+// Runs on the command's own thread, from dap::interrupted(). The host holds
+// the interrupt and acts on it once the call returns, so it is not raised
+// again; the rest is what the handler does.
+bool poll_host_interrupt() {
+  if (g_host_pending_at_start.load() || !host_flags().pending())
+    return false;
+  if (!g_taken.exchange(true)) {
+    const bool to_stdout = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output);
+    if (to_stdout)
+      write_all(kClosingLine, sizeof kClosingLine - 1);
+    else
+      mexPrintf("%s", kClosingLine);
+    release_channels();
+    if (to_stdout)
+      write_all(kExitingLine, sizeof kExitingLine - 1);
+    else
+      mexPrintf("%s", kExitingLine);
+  }
+  dap::detail::set_interrupted(true);
+  return true;
 }
 
 } // namespace
@@ -78,25 +136,20 @@ void ctrl_c(int) {
   dap::detail::set_interrupted(true);
 
   void (*previous)(int) = old_handler.load();
-  // Print directly when the host window is the process's standard output or
-  // when the re-raised interrupt is going to end the process; otherwise the
-  // call prints the lines in the command window as it returns.
-  const bool direct =
-      g_output.load() == static_cast<int>(dap::GuardOutput::standard_output) || previous == SIG_DFL;
-  if (direct)
-    write_all(kClosingLine, sizeof kClosingLine - 1);
-  else
-    g_lines_pending.store(true);
-
-  const int binary_fd = fdDapBin.exchange(0);
-  if (binary_fd > 0)
-    g_released_binary.store(release(binary_fd));
-  const int text_fd = fdDapTxt.exchange(0);
-  if (text_fd > 0)
-    g_released_text.store(release(text_fd));
-
-  if (direct)
-    write_all(kExitingLine, sizeof kExitingLine - 1);
+  if (!g_taken.exchange(true)) {
+    // Print directly when the lines belong on standard output or when the
+    // re-raised interrupt is going to end the process; otherwise the call
+    // prints them in the command window as it returns.
+    const bool direct = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output) ||
+                        previous == SIG_DFL;
+    if (direct)
+      write_all(kClosingLine, sizeof kClosingLine - 1);
+    else
+      g_lines_pending.store(true);
+    release_channels();
+    if (direct)
+      write_all(kExitingLine, sizeof kExitingLine - 1);
+  }
   g_in_handler.fetch_sub(1);
 
   signal(SIGINT, previous);
@@ -108,14 +161,18 @@ namespace dap {
 
 GuardedSession::GuardedSession(GuardOutput output) : ChannelSession(fdDapTxt, fdDapBin) {
   detail::set_interrupted(false);
+  g_taken.store(false);
   g_lines_pending.store(false);
   g_output.store(static_cast<int>(output));
+  g_host_pending_at_start.store(host_flags().pending());
+  detail::set_interrupt_probe(poll_host_interrupt);
   mysig();
 }
 
 GuardedSession::~GuardedSession() {
   GuardedSession::close();
   restoresig();
+  detail::set_interrupt_probe(nullptr);
   if (g_lines_pending.exchange(false)) {
     mexPrintf("%s", kClosingLine);
     mexPrintf("%s", kExitingLine);

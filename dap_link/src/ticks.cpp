@@ -7,7 +7,8 @@
 namespace dap {
 namespace {
 std::atomic<bool> g_interrupted{false};
-}
+std::atomic<bool (*)()> g_probe{nullptr};
+} // namespace
 
 std::uint32_t ticks_now() {
   struct tms unused;
@@ -27,7 +28,12 @@ std::int32_t tick_difference(std::uint32_t later, std::uint32_t earlier) {
 
 std::int32_t ticks_since(std::uint32_t start) { return tick_difference(ticks_now(), start); }
 
-bool interrupted() { return g_interrupted.load(std::memory_order_acquire); }
+bool interrupted() {
+  if (g_interrupted.load(std::memory_order_acquire))
+    return true;
+  bool (*probe)() = g_probe.load(std::memory_order_acquire);
+  return probe != nullptr && probe();
+}
 
 bool wait_ticks_from(std::uint32_t start, std::int32_t n) {
   while (ticks_since(start) <= n - 1)
@@ -40,6 +46,7 @@ bool wait_ticks(std::int32_t n) { return wait_ticks_from(ticks_now(), n); }
 
 namespace detail {
 void set_interrupted(bool value) { g_interrupted.store(value, std::memory_order_release); }
+void set_interrupt_probe(bool (*probe)()) { g_probe.store(probe, std::memory_order_release); }
 } // namespace detail
 
 } // namespace dap

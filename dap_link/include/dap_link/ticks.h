@@ -31,6 +31,9 @@ bool wait_ticks_from(std::uint32_t start, std::int32_t n);
 namespace detail {
 // Set by the interrupt guard's handler, cleared when a guarded call begins.
 void set_interrupted(bool value);
+// While a guarded call runs, interrupted() also asks this probe, which looks
+// for a Ctrl-C that the host took without running our handler.
+void set_interrupt_probe(bool (*probe)());
 } // namespace detail
 
 } // namespace dap
