@@ -1,7 +1,5 @@
 #include "dap_link/channel.h"
 
-#include "dap_link/ticks.h"
-
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
