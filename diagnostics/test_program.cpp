@@ -1,0 +1,7 @@
+// The program "test": shows that the tool chain produces a working program.
+#include <cstdio>
+
+int main() {
+  std::printf("Hello, world\n");
+  return 0;
+}
