@@ -12,6 +12,7 @@ assert(numel(loader), 1);
 assert(numel(opens), 2);
 assert(loader < opens(1));
 assert(strtrim(dapsim('loaded')), '1');
+assert(strtrim(dapsim('open')), '0');
 
 % the text channel: reset, the two programs, the start line and nothing
 % else; no line stops the tasks
