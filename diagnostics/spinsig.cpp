@@ -28,7 +28,10 @@ void changesig() {
   struct sigaction action {};
   action.sa_handler = ctrl_c;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &old_handler);
+  // Kept before ours goes in: a handler running on another thread the moment
+  // it is installed must find the previous disposition already there.
+  sigaction(SIGINT, nullptr, &old_handler);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 } // namespace
