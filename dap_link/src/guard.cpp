@@ -1,6 +1,5 @@
 #include "dap_link/guard.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -73,25 +72,6 @@ void close_released(std::atomic<int> &slot) {
     close(fd);
 }
 
-// Some hosts (Octave among them) collect SIGINT on a thread of their own and
-// only raise a flag, so the handler above never runs there. The flags are
-// looked up at run time; a host without them simply has none.
-struct HostInterruptFlags {
-  volatile sig_atomic_t *state = nullptr;
-  volatile sig_atomic_t *caught = nullptr;
-  HostInterruptFlags()
-      : state(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"))),
-        caught(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_signal_caught"))) {}
-  bool pending() const {
-    return (state != nullptr && *state > 0) || (caught != nullptr && *caught != 0);
-  }
-};
-
-const HostInterruptFlags &host_flags() {
-  static const HostInterruptFlags flags;
-  return flags;
-}
-
 // True when the host already had an interrupt pending as the call began: that
 // one is not ours to act on.
 std::atomic<bool> g_host_pending_at_start{false};
@@ -100,7 +80,7 @@ std::atomic<bool> g_host_pending_at_start{false};
 // the interrupt and acts on it once the call returns, so it is not raised
 // again; the rest is what the handler does.
 bool poll_host_interrupt() {
-  if (g_host_pending_at_start.load() || !host_flags().pending())
+  if (g_host_pending_at_start.load() || !dap::detail::host_interrupt_pending())
     return false;
   if (!g_taken.exchange(true)) {
     const bool to_stdout = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output);
@@ -164,7 +144,7 @@ GuardedSession::GuardedSession(GuardOutput output) : ChannelSession(fdDapTxt, fd
   g_taken.store(false);
   g_lines_pending.store(false);
   g_output.store(static_cast<int>(output));
-  g_host_pending_at_start.store(host_flags().pending());
+  g_host_pending_at_start.store(dap::detail::host_interrupt_pending());
   detail::set_interrupt_probe(poll_host_interrupt);
   mysig();
 }

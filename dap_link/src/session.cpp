@@ -9,8 +9,23 @@
 #include "mex.h"
 
 namespace dap {
+namespace {
 
-ChannelSession::ChannelSession() : text_slot_(&own_text_), binary_slot_(&own_binary_) {}
+// An interrupt the host already held as the call began is not this call's.
+std::atomic<bool> g_host_pending_at_start{false};
+
+bool poll_host_interrupt() {
+  return !g_host_pending_at_start.load() && detail::host_interrupt_pending();
+}
+
+} // namespace
+
+ChannelSession::ChannelSession()
+    : text_slot_(&own_text_), binary_slot_(&own_binary_), watches_host_(true) {
+  detail::set_interrupted(false);
+  g_host_pending_at_start.store(detail::host_interrupt_pending());
+  detail::set_interrupt_probe(poll_host_interrupt);
+}
 
 ChannelSession::ChannelSession(std::atomic<int> &text_slot, std::atomic<int> &binary_slot)
     : text_slot_(&text_slot), binary_slot_(&binary_slot) {
@@ -18,7 +33,11 @@ ChannelSession::ChannelSession(std::atomic<int> &text_slot, std::atomic<int> &bi
   binary_slot_->store(0);
 }
 
-ChannelSession::~ChannelSession() { ChannelSession::close(); }
+ChannelSession::~ChannelSession() {
+  ChannelSession::close();
+  if (watches_host_)
+    detail::set_interrupt_probe(nullptr);
+}
 
 bool ChannelSession::open_into(std::atomic<int> &slot, const char *path, const char *name) {
   // A call whose channels a Ctrl-C has already taken away opens nothing more.

@@ -14,6 +14,8 @@ namespace dap {
 class ChannelSession {
 public:
   // Commands without the interrupt guard keep the descriptors to themselves.
+  // Ctrl-C stays the host's business, but the call's waits and collection
+  // loops end once the host holds one (dap::interrupted()).
   ChannelSession();
   ChannelSession(const ChannelSession &) = delete;
   ChannelSession &operator=(const ChannelSession &) = delete;
@@ -43,6 +45,7 @@ private:
   std::atomic<int> own_binary_{0};
   std::atomic<int> *text_slot_;
   std::atomic<int> *binary_slot_;
+  bool watches_host_ = false;
 };
 
 } // namespace dap

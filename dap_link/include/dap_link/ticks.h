@@ -34,6 +34,10 @@ void set_interrupted(bool value);
 // While a guarded call runs, interrupted() also asks this probe, which looks
 // for a Ctrl-C that the host took without running our handler.
 void set_interrupt_probe(bool (*probe)());
+// True while the host holds a Ctrl-C it took without running our handler
+// (Octave raises its own flag from a thread of its own); false in a host
+// without such a flag.
+bool host_interrupt_pending();
 } // namespace detail
 
 } // namespace dap
