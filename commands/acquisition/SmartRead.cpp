@@ -29,10 +29,13 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
   const int text = session.text();
   const int binary = session.binary();
 
+  // Without a guard the channels stay ours after a Ctrl-C, so what was
+  // started is still stopped before the host takes the interrupt.
   DAPSendLine(text, "start cleanhouse\r");
-  dap::wait_ticks(10);
+  const bool cleaned = dap::wait_ticks(10);
   DAPSendLine(text, "stop cleanhouse\r");
-  dap::wait_ticks(10);
+  if (!cleaned || !dap::wait_ticks(10))
+    return;
   DAPFlush(binary);
   DAPFlush(text);
 

@@ -48,12 +48,19 @@ assert(tick_of(trace, 'release accel1') <= 202);
 check_interrupted(out, trace);
 assert(tick_of(trace, 'release accel1') <= 502);
 
-% SmartRead has no guard: the interrupt is left to Octave, nothing is printed,
-% and the call still closes both channels in order.
+% SmartRead has no guard: nothing is printed and the interrupt is Octave's,
+% but the collection still ends within about a tick, the started tasks are
+% stopped and both channels closed in order.
 [~, out, trace] = dap_child(sprintf(probe, 'SmartRead'), {'sigint tick 200'});
 assert(isempty(strfind(out, 'Closing binary')), out);
+assert(isempty(strfind(out, 'NOT INTERRUPTED')), out);
 assert(~isempty(strfind(out, 'sigint kept=1 open=0')), out);
 assert(isempty(strfind(strjoin(trace, "\n"), 'release')));
+assert(tick_of(trace, 'stop smartb') <= 202);
 close_txt = find(~cellfun(@isempty, strfind(trace, 'close accel0')));
 close_bin = find(~cellfun(@isempty, strfind(trace, 'close accel1')));
 assert(numel(close_txt) == 1 && numel(close_bin) == 1 && close_txt < close_bin);
+[~, out, trace] = dap_child(sprintf(probe, 'SmartRead'), {'sigint tick 5'});
+assert(isempty(strfind(out, 'NOT INTERRUPTED')), out);
+assert(isempty(strfind(strjoin(trace, "\n"), 'start smarta')));
+assert(tick_of(trace, 'stop cleanhouse') <= 7);
