@@ -83,6 +83,16 @@ for run = 1:2
   assert(all(min(records(3:22, 1:n)) < -200));
 end
 
+% The same seed gives the same spikes; another seed, others.
+runs = cell(1, 3);
+for k = 1:3
+  dapsim('reset');
+  dapsim(sprintf('seed %d', 1 + (k == 3)));
+  SpikerInit;
+  runs{k} = spiker;
+end
+assert(isequal(runs{1}, runs{2}) && ~isequal(runs{1}, runs{3}));
+
 % Open failure: the all-zero row is still returned.
 dapsim('reset');
 dapsim('fault missing accel1 2');
