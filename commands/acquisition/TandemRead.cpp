@@ -88,8 +88,8 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
     if (dap::interrupted())
       break;
 
-    // Anything but exactly one reply is left in the channel: a late reply is
-    // then taken by the next channel, as the board program expects.
+    // Anything but exactly one reply's worth stays in the channel, so a reply
+    // that comes late is taken by the next channel rather than lost.
     double first = 0, second = 0, third = 0;
     if (DAPGetAvail(binary) == static_cast<int>(kRecordBytes)) {
       first = reply_word(binary);
