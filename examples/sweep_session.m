@@ -1,0 +1,38 @@
+% A short-record sweep session on the board: load the session programs, start
+% the sweeps with their leading records, read a few, measure the amplifier
+% offsets, stop and close. The sweeps are plotted to sweep_session.png.
+%
+% Run from the project folder, with the simulated board preloaded:
+%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/sweep_session.m')"
+build = getenv('DAP_BUILD_DIR');
+if isempty(build)
+  build = fullfile(pwd, 'build');
+end
+addpath(fullfile(build, 'mex'));
+
+sample_ms = 0.05;          % one sample every 50 us
+sweeps = 4;
+
+SwpInit;
+SwpStart(2);
+recorded = zeros(8000, sweeps);
+for k = 1:sweeps
+  [leading, sweep] = SwpRead(2);
+  recorded(:, k) = sweep(:);
+  printf('sweep %d: baseline %.1f, peak %.1f counts\n', k, mean(leading(:)), min(sweep(:)));
+end
+offsets = SwpOffset;
+printf('amplifier offsets: %d and %d counts\n', offsets(1), offsets(2));
+SwpStop(2);
+SwpClose;
+
+t = (0:7999) * sample_ms;
+figure('visible', 'off');
+plot(t, recorded - offsets(1));
+xlim([0 60]);
+xlabel('time from sweep start (ms)');
+ylabel('signal less offset (counts)');
+title(sprintf('%d sweeps, stimulus at 20 ms', sweeps));
+legend(arrayfun(@(k) sprintf('sweep %d', k), 1:sweeps, 'UniformOutput', false));
+print('-dpng', 'sweep_session.png');
+printf('plot written to %s\n', fullfile(pwd, 'sweep_session.png'));
