@@ -4,9 +4,15 @@
 %
 % Run from the project folder, with the simulated board preloaded:
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/sweep_session.m')"
+% or with scripts/octave-sim examples/sweep_session.m. run() moves into the
+% script's folder; the plot goes to the folder Octave was started in.
+started_in = getenv('PWD');
+if isempty(started_in)
+  started_in = pwd;
+end
 build = getenv('DAP_BUILD_DIR');
 if isempty(build)
-  build = fullfile(pwd, 'build');
+  build = fullfile(started_in, 'build');
 end
 addpath(fullfile(build, 'mex'));
 
@@ -34,5 +40,6 @@ xlabel('time from sweep start (ms)');
 ylabel('signal less offset (counts)');
 title(sprintf('%d sweeps, stimulus at 20 ms', sweeps));
 legend(arrayfun(@(k) sprintf('sweep %d', k), 1:sweeps, 'UniformOutput', false));
-print('-dpng', 'sweep_session.png');
-printf('plot written to %s\n', fullfile(pwd, 'sweep_session.png'));
+png = fullfile(started_in, 'sweep_session.png');
+print('-dpng', png);
+printf('plot written to %s\n', png);
