@@ -33,7 +33,7 @@ setenv('DAPSIM_DAPL_DIR', folder);
 [status, output] = dap_child('SwpInit; printf(''<%s>\n'', dapsim(''written accel0''));');
 setenv('DAPSIM_DAPL_DIR', dapl);
 rmdir(folder, 's');
-assert(status, 0, output);
+assert(status == 0, output);
 hex = regexp(output, '<([0-9a-f ]*)>', 'tokens', 'once'){1};
 sent = char(hex2dec(reshape(regexprep(hex, '\s', ''), 2, []).')).';
 assert(sent, as_board_sees(fullfile(dapl, 'opstim.dap')));

@@ -43,14 +43,14 @@ end
 dapsim('reset');
 dapsim('queue bin ff 7f 00 80 01 00 ff ff');
 [~, b] = SwpRead(1);
-assert(b(1:4)', [32767 -32768 1 -1]);
+assert(b(1:4), [32767 -32768 1 -1]);
 
 % 1500 bytes and nothing more: elements 0-749 hold samples, the rest are 0,
 % and the call returns after the window, not before.
 dapsim('reset');
 queue_samples(1:750);
 [~, b] = SwpRead(1);
-assert(b(1:750)', 1:750);
+assert(b(1:750), 1:750);
 assert(all(b(751:end) == 0));
 t = str2double(dapsim('clock'));
 assert(t > 1000 && t < 1010, sprintf('returned at tick %d', t));
@@ -68,7 +68,7 @@ dapsim('reset');
 queue_samples(1:100);
 queue_samples(1001:9000, 1500);
 [a, b] = SwpRead(2);
-assert(a(1:100)', 1:100);
+assert(a(1:100), 1:100);
 assert(all(a(101:end) == 0));
 assert(b(:)', 1001:9000);
 

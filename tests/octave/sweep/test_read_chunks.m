@@ -28,8 +28,8 @@ for trial = 1:9
     dapsim(sprintf('fault shortread accel1 %d', 2 * floor(rand() * 500) + 1));
   end
   [a, b] = SwpRead(2);
-  assert(a, whole_a, sprintf('leading record differs in trial %d', trial));
-  assert(b, whole_b, sprintf('sweep record differs in trial %d', trial));
+  assert(isequal(a, whole_a), sprintf('leading record differs in trial %d', trial));
+  assert(isequal(b, whole_b), sprintf('sweep record differs in trial %d', trial));
   % The trial is only worth something if the reads did split samples.
   reads = sim_trace('read accel1');
   got = cellfun(@(l) sscanf(regexp(l, '-> (\d+)', 'tokens', 'once'){1}, '%d'), reads);
