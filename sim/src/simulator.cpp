@@ -439,6 +439,10 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
       return 0;
     }
     sync_real_clock();
+    if (buffer == nullptr && count > 0) {
+      errno = EFAULT;
+      return -1;
+    }
     const NodeFaults &f = faults_[node];
     const std::string prefix =
         std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
@@ -472,6 +476,10 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
       return 0;
     }
     sync_real_clock();
+    if (buffer == nullptr && count > 0) {
+      errno = EFAULT;
+      return -1;
+    }
     const NodeFaults &f = faults_[node];
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     std::size_t n = count;
@@ -524,31 +532,34 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
       return fail(fault->second.value);
     if (argument == nullptr)
       return fail(EFAULT);
-    auto *value = static_cast<std::int32_t *>(argument);
-    std::int32_t shown;
+    // The host's int may sit at any address; copy rather than dereference.
+    std::int32_t value;
+    std::memcpy(&value, argument, sizeof value);
     switch (request) {
     case 1:
-      *value = static_cast<std::int32_t>(fifo_[node].size());
+      value = static_cast<std::int32_t>(fifo_[node].size());
       break;
     case 2:
       if (node == kBinaryNode && !freespace_.empty()) {
-        *value = freespace_[std::min(freespace_next_, freespace_.size() - 1)];
+        value = freespace_[std::min(freespace_next_, freespace_.size() - 1)];
         if (freespace_next_ < freespace_.size())
           ++freespace_next_;
       } else if (node == kBinaryNode) {
-        *value = static_cast<std::int32_t>(kBinaryInputSize - binary_input_.size());
+        value = static_cast<std::int32_t>(kBinaryInputSize - binary_input_.size());
       } else {
-        *value = static_cast<std::int32_t>(kTextFifoSize);
+        value = static_cast<std::int32_t>(kTextFifoSize);
       }
       break;
     case 14:
-      timeout_[node] = *value;
+      timeout_[node] = value;
       break;
     case 15:
-      *value = 0x0100;
+      value = 0x0100;
       break;
     }
-    shown = *value;
+    if (request != 14)
+      std::memcpy(argument, &value, sizeof value);
+    const std::int32_t shown = value;
     const int rc = fault != faults_[node].ioctl.end() ? fault->second.value : 0;
     trace(prefix + std::to_string(rc) + " value=" + std::to_string(shown));
     count_operation();

@@ -87,6 +87,16 @@ TEST_F(Devices, DriverRequestsAnswerThroughA32BitValue) {
   errno = 0;
   EXPECT_EQ(::ioctl(bin, 1, nullptr), -1);
   EXPECT_EQ(errno, EFAULT);
+  void *volatile nowhere = nullptr; // hidden from the compiler's null check
+  errno = 0;
+  EXPECT_EQ(::read(bin, nowhere, 4), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_EQ(simctl::command("pending accel1"), "3") << "a failed read takes nothing";
+  // The host's int need not be aligned.
+  alignas(4) unsigned char raw[8] = {};
+  EXPECT_EQ(::ioctl(bin, 15, raw + 1), 0);
+  EXPECT_EQ(raw[1], 0x00);
+  EXPECT_EQ(raw[2], 0x01);
   EXPECT_FALSE(simctl::trace_matching("ioctl accel0 14 -> 0 value=77").empty());
   EXPECT_FALSE(simctl::trace_matching("ioctl accel1 3 -> -1 errno=25").empty());
 }
