@@ -12,7 +12,8 @@ BrdCmd('stop laba');
 BrdCmd('stat laba');             % not a DAPL command: the board answers
 
 printf('\nLines that reached the board:\n');
-written = char(sim_bytes('accel0'));
+hex = regexprep(dapsim('written accel0'), '\s', '');
+written = char(hex2dec(reshape(hex, 2, []).'))';
 lines = strsplit(written, "\r");
 for k = 1:numel(lines)
   if ~isempty(lines{k})
@@ -32,7 +33,3 @@ trace = strsplit(strtrim(dapsim('trace')), "\n");
 last_reset = find(~cellfun(@isempty, strfind(trace, 'RESET')), 1, 'last');
 printf('  %s\n', trace{last_reset - 2:end});
 
-function bytes = sim_bytes(channel)
-  hex = regexprep(dapsim(['written ' channel]), '\s', '');
-  bytes = uint8(hex2dec(reshape(hex, 2, []).'))';
-end
