@@ -2,19 +2,24 @@
 % the sweeps with their leading records, read a few, measure the amplifier
 % offsets, stop and close. The sweeps are plotted to sweep_session.png.
 %
-% Run from the project folder, with the simulated board preloaded:
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/sweep_session.m')"
-% or with scripts/octave-sim examples/sweep_session.m. run() moves into the
-% script's folder; the plot goes to the folder Octave was started in.
-started_in = getenv('PWD');
-if isempty(started_in)
-  started_in = pwd;
-end
+% or: scripts/octave-sim examples/sweep_session.m
+% Writes sweep_session.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
+
+root = fileparts(fileparts(mfilename('fullpath')));
 build = getenv('DAP_BUILD_DIR');
 if isempty(build)
-  build = fullfile(started_in, 'build');
+  build = fullfile(root, 'build');
 end
 addpath(fullfile(build, 'mex'));
+output = getenv('DAP_EXAMPLE_OUTPUT');
+if isempty(output)
+  output = fullfile(build, 'examples');
+end
+if ~exist(output, 'dir')
+  mkdir(output);
+end
+png = fullfile(output, 'sweep_session.png');
 
 sample_ms = 0.05;          % one sample every 50 us
 sweeps = 4;
@@ -40,6 +45,5 @@ xlabel('time from sweep start (ms)');
 ylabel('signal less offset (counts)');
 title(sprintf('%d sweeps, stimulus at 20 ms', sweeps));
 legend(arrayfun(@(k) sprintf('sweep %d', k), 1:sweeps, 'UniformOutput', false));
-png = fullfile(started_in, 'sweep_session.png');
 print('-dpng', png);
 printf('plot written to %s\n', png);
