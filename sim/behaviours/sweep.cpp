@@ -217,7 +217,8 @@ public:
     streaming_ = false;
   }
   void on_let(Board &, const std::string &variable, std::int64_t value) override {
-    if (variable != "V1")
+    if (variable.size() != 2 || std::toupper(static_cast<unsigned char>(variable[0])) != 'V' ||
+        variable[1] != '1')
       return;
     if (value == 0 && pulse_ != 0.0) {
       streaming_ = true;
