@@ -173,14 +173,6 @@ TEST_F(Control, ResetPowersTheBoardOn) {
   EXPECT_EQ(simctl::command("open"), "1") << "the host's descriptors stay open";
 }
 
-TEST_F(Control, SeedMakesTheRandomStreamRepeatable) {
-  // The stream is only visible through behaviours; the reply must at least
-  // accept the full 32-bit range.
-  simctl::command("seed 0");
-  simctl::command("seed 4294967295");
-  simctl::command("seed 0x10");
-}
-
 } // namespace
 
 namespace {

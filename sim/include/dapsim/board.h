@@ -34,7 +34,8 @@ struct TaskDefinition {
 class Board;
 
 // The behaviour of one started task. All hooks run with the board locked, on
-// whatever thread made the device call; they must not block.
+// whatever thread made the device call; they must not block. An exception
+// that escapes a hook is caught and noted in the trace; the run goes on.
 class Task {
 public:
   virtual ~Task() = default;
@@ -95,7 +96,8 @@ public:
   virtual bool loaded() const = 0;
 
   // Random numbers for noise and spike timing; seeded from the scenario's
-  // seed at every board reset, so the same scenario gives the same bytes.
+  // seed at every board reset (a DAPL RESET, the control "reset" or "seed"),
+  // so the same scenario gives the same bytes.
   virtual std::mt19937 &random() = 0;
 
   // A line for the trace, prefixed with the tick ("note <text>").
