@@ -4,6 +4,9 @@
 // answers LET and FILL on the text channel, plays each FILLed value on output
 // a0, and says on the text channel when it starts and stops. Its counter
 // variable TICKS is readable through a note every 100 ticks it runs.
+//
+// "noise": puts one byte of the board's random numbers on the binary channel
+// every tick, so a scenario can see that its seed decides the data.
 #include <memory>
 #include <string>
 
@@ -39,7 +42,16 @@ private:
   std::int64_t ticks_ = 0;
 };
 
+class Noise final : public dapsim::Task {
+public:
+  void on_tick(Board &board, Tick) override {
+    const auto byte = static_cast<std::uint8_t>(board.random()() & 0xff);
+    board.send_binary(&byte, 1);
+  }
+};
+
 } // namespace
 
+DAPSIM_TASK("noise", [](const dapsim::TaskDefinition &) { return std::make_unique<Noise>(); });
 DAPSIM_TASK("loopback",
             [](const dapsim::TaskDefinition &) { return std::make_unique<Loopback>(); });

@@ -1,4 +1,5 @@
 // The control language: scenarios, inspection and odd input.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -213,6 +214,35 @@ TEST_F(Control, AScriptRunsAtLoadAndReportsTheLinesItRefuses) {
             std::string::npos)
       << errors;
   EXPECT_NE(errors.find("dapsim: simulated DAP board (no hardware is used)"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// Twenty ticks of the noise task after `setup`, as the host reads them.
+std::string noise_after(const std::vector<std::string> &setup, const std::string &dapl) {
+  for (const auto &line : setup)
+    simctl::command(line);
+  const int txt = ::open("/dev/accel0", O_RDWR);
+  const int bin = ::open("/dev/accel1", O_RDWR);
+  send(txt, dapl);
+  simctl::command("advance 20");
+  std::string bytes(64, '\0');
+  bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(bin, &bytes[0], 64))));
+  ::close(txt);
+  ::close(bin);
+  return bytes;
+}
+
+TEST_F(Control, TheSeedDecidesTheBoardsRandomDataAndABoardResetStartsItAgain) {
+  const std::string program = "pdef noise\rend\rstart noise\r";
+  const std::string first = noise_after({"reset", "seed 7"}, program);
+  ASSERT_EQ(first.size(), 20u);
+  EXPECT_EQ(noise_after({"reset", "seed 7"}, program), first);
+  EXPECT_NE(noise_after({"reset", "seed 8"}, program), first);
+  // A DAPL RESET reseeds from the scenario's seed.
+  EXPECT_EQ(noise_after({"reset", "seed 7", "advance 5"}, "reset\r" + program), first);
 }
 
 } // namespace
