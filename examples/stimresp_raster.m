@@ -4,19 +4,7 @@
 % or: scripts/octave-sim examples/stimresp_raster.m
 % Writes stimresp_raster.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
-root = fileparts(fileparts(mfilename('fullpath')));
-build = getenv('DAP_BUILD_DIR');
-if isempty(build)
-  build = fullfile(root, 'build');
-end
-addpath(fullfile(build, 'mex'));
-output = getenv('DAP_EXAMPLE_OUTPUT');
-if isempty(output)
-  output = fullfile(build, 'examples');
-end
-if ~exist(output, 'dir')
-  mkdir(output);
-end
+output = example_output_folder();
 
 R = StimResp();
 

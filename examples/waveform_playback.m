@@ -6,19 +6,7 @@
 % Writes waveform_playback.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
 root = fileparts(fileparts(mfilename('fullpath')));
-build = getenv('DAP_BUILD_DIR');
-if isempty(build)
-  build = fullfile(root, 'build');
-end
-addpath(fullfile(build, 'mex'));
-addpath(fullfile(build, 'simctl'));
-output = getenv('DAP_EXAMPLE_OUTPUT');
-if isempty(output)
-  output = fullfile(build, 'examples');
-end
-if ~exist(output, 'dir')
-  mkdir(output);
-end
+output = example_output_folder();
 png = fullfile(output, 'waveform_playback.png');
 
 % The table: entries alternate between the two outputs, so the even entries
