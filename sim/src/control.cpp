@@ -145,8 +145,10 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       rule.line.pop_back();
     rule.line = text::trim(rule.line);
     rule.after = *after;
-    if (text::lower(t[4].text) == "sigint" && n == 5) {
+    const bool host = n == 6 && text::lower(t[5].text) == "host";
+    if (text::lower(t[4].text) == "sigint" && (n == 5 || host)) {
       rule.action.sigint = true;
+      rule.action.delivery = host ? Delivery::host : Delivery::handler;
     } else {
       const auto node = parse_node(t[4]);
       if (!node || n < 6)
@@ -258,21 +260,25 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       return ok(buf);
     }
     const std::string when = text::lower(t[1].text);
-    if (when == "tick" && n == 3) {
+    const bool host = n == 4 && text::lower(t[3].text) == "host";
+    const Delivery delivery = host ? Delivery::host : Delivery::handler;
+    if (when == "tick" && (n == 3 || host)) {
       const auto v = parse_count(t[2], 0, kTickLimit);
       if (!v)
-        return refuse("usage: sigint tick T");
+        return refuse("usage: sigint tick T [host]");
       sigint_tick_ = *v;
+      sigint_tick_delivery_ = delivery;
       return ok();
     }
-    if (when == "op" && n == 3) {
+    if (when == "op" && (n == 3 || host)) {
       const auto v = parse_count(t[2], 1, kTickLimit);
       if (!v)
-        return refuse("usage: sigint op N (N >= 1)");
+        return refuse("usage: sigint op N [host] (N >= 1)");
       sigint_op_ = static_cast<std::uint64_t>(*v);
+      sigint_op_delivery_ = delivery;
       return ok();
     }
-    return refuse("usage: sigint | sigint tick T | sigint op N");
+    return refuse("usage: sigint | sigint tick T [host] | sigint op N [host]");
   }
   if (verb == "trace") {
     if (n == 1) {

@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -89,7 +90,7 @@ Simulator::Simulator() {
 
 template <typename F> auto Simulator::locked(F &&work) {
   using Result = decltype(work());
-  bool raise_now = false;
+  std::optional<Delivery> raise_now;
   Result result{};
   // The work sets errno only when it fails; a call that succeeds leaves the
   // caller's errno as it was, as the C library does.
@@ -101,31 +102,52 @@ template <typename F> auto Simulator::locked(F &&work) {
     errno = entry_errno;
     result = work();
     saved_errno = errno;
-    raise_now = std::exchange(sigint_due_, false);
+    raise_now = std::exchange(sigint_due_, std::nullopt);
   }
   if (raise_now)
-    raise_sigint();
+    raise_sigint(*raise_now);
   errno = saved_errno;
   return result;
 }
 
-// An interrupt reaches the host the way a Ctrl-C would reach a program that
-// can take it. When the calling thread accepts SIGINT, a process-directed
-// kill() runs the handler right here, inside the call. A host that blocks
-// SIGINT on this thread (Octave does, and collects SIGINT on a thread of its
-// own with sigwait, where a plug-in's handler would never run) gets it on a
-// helper thread of ours that accepts it, so the handler installed with
-// signal() runs there while this call waits. Either way we return only once
-// the handler has acted, so that what the host does next is the same from
-// run to run. Called without the lock: the handler calls back into us.
-void Simulator::raise_sigint() {
+namespace {
+
+// Hosts that take SIGINT on a thread of their own (Octave) only raise a flag
+// of theirs; looked up at run time, absent elsewhere.
+bool host_flag_raised() {
+  static const auto *state =
+      static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"));
+  static const auto *caught =
+      static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_signal_caught"));
+  return (state != nullptr && *state > 0) || (caught != nullptr && *caught != 0);
+}
+
+} // namespace
+
+// An interrupt reaches the host in one of two ways.
+//
+// handler: so that the handler installed with signal() runs. When the calling
+// thread accepts SIGINT, a process-directed kill() runs it right here, inside
+// the call. A host that blocks SIGINT on this thread (Octave does, and
+// collects SIGINT on a thread of its own with sigwait, where a plug-in's
+// handler would never run) gets it on a helper thread of ours that accepts
+// it, so the handler runs there while this call waits.
+//
+// host: a process-directed kill() and nothing more, as a Ctrl-C at the
+// terminal; on Octave its own thread takes it and raises its flag.
+//
+// Either way we return only once the interrupt has visibly landed (a handler
+// acted, or the host's flag rose), at most about a second later, so that what
+// the host does next is the same from run to run. Called without the lock:
+// the handler calls back into us.
+void Simulator::raise_sigint(Delivery delivery) {
   struct sigaction current {};
   real::sigaction()(SIGINT, nullptr, &current);
   if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN)
     return;
   sigset_t mask;
   pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-  if (sigismember(&mask, SIGINT)) {
+  if (delivery == Delivery::handler && sigismember(&mask, SIGINT)) {
     std::thread helper([] {
       sigset_t interrupt;
       sigemptyset(&interrupt);
@@ -141,8 +163,6 @@ void Simulator::raise_sigint() {
   kill(getpid(), SIGINT);
   if (g_sigint_activity.load() != before)
     return; // handled synchronously, on this thread
-  // Some other thread took it: give its handler up to a second to act, then
-  // a moment to finish what it does next.
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(1);
   const auto quiet_for = std::chrono::milliseconds(20);
@@ -150,12 +170,14 @@ void Simulator::raise_sigint() {
   auto last_change = Clock::now();
   const struct timespec step = {0, 1000000};
   while (Clock::now() < deadline) {
+    if (host_flag_raised())
+      return;
     const std::uint64_t activity = g_sigint_activity.load();
     if (activity != seen) {
       seen = activity;
       last_change = Clock::now();
     } else if (seen != before && Clock::now() - last_change >= quiet_for) {
-      return;
+      return; // another thread's handler acted and has gone quiet
     }
     real::nanosleep()(&step, nullptr);
   }
@@ -174,7 +196,7 @@ void Simulator::power_on() {
   freespace_next_ = 0;
   sigint_tick_.reset();
   sigint_op_.reset();
-  sigint_due_ = false;
+  sigint_due_.reset();
   scheduled_.clear();
   rules_.clear();
   real_clock_ = default_real_clock_;
@@ -269,13 +291,16 @@ void Simulator::count_operation() {
   ++operations_;
   if (sigint_op_ && operations_ >= *sigint_op_) {
     sigint_op_.reset();
-    schedule_sigint();
+    schedule_sigint(sigint_op_delivery_);
   }
 }
 
-void Simulator::schedule_sigint() {
-  trace("sigint");
-  sigint_due_ = true;
+void Simulator::schedule_sigint(Delivery delivery) {
+  trace(delivery == Delivery::host ? "sigint host" : "sigint");
+  // Two interrupts due in one call reach the host as one, like two quick
+  // presses of Ctrl-C before the host looks.
+  if (!sigint_due_ || delivery == Delivery::handler)
+    sigint_due_ = delivery;
 }
 
 // -------------------------------------------------------------------- clock
@@ -324,13 +349,13 @@ void Simulator::on_new_tick(Tick tick) {
   for_each_task("on_tick", [&](Task &task) { task.on_tick(*this, tick); });
   if (sigint_tick_ && tick >= *sigint_tick_) {
     sigint_tick_.reset();
-    schedule_sigint();
+    schedule_sigint(sigint_tick_delivery_);
   }
 }
 
 void Simulator::perform(const Action &action) {
   if (action.sigint)
-    schedule_sigint();
+    schedule_sigint(action.delivery);
   else
     push_fifo(action.node, action.bytes.data(), action.bytes.size());
 }

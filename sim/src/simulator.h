@@ -113,11 +113,16 @@ private:
     std::optional<int> readfail;
     std::optional<std::size_t> shortread;
   };
+  // How an injected SIGINT reaches the host: so that the handler installed
+  // with signal() runs, or as a Ctrl-C at the terminal would (process-directed,
+  // taken by whichever thread the host lets take it).
+  enum class Delivery { handler, host };
   // Board-to-host data the scenario scheduled, or an interrupt.
   struct Action {
     int node = kBinaryNode;
     std::vector<std::uint8_t> bytes;
     bool sigint = false;
+    Delivery delivery = Delivery::handler;
   };
   struct Rule {
     std::string line;
@@ -136,7 +141,7 @@ private:
 
   // Everything below runs with mutex_ held.
   template <typename F> auto locked(F &&work);
-  void raise_sigint();
+  void raise_sigint(Delivery delivery);
 
   void power_on();
   void board_reset();
@@ -145,7 +150,7 @@ private:
   std::string event_line(const Event &e) const;
   void trace_file_rewrite_last();
   void count_operation();
-  void schedule_sigint();
+  void schedule_sigint(Delivery delivery);
 
   void sync_real_clock();
   void advance_to(std::int64_t target_us);
@@ -178,10 +183,12 @@ private:
   std::vector<std::int32_t> freespace_;
   std::size_t freespace_next_ = 0;
   std::optional<Tick> sigint_tick_;
+  Delivery sigint_tick_delivery_ = Delivery::handler;
   std::optional<std::uint64_t> sigint_op_;
+  Delivery sigint_op_delivery_ = Delivery::handler;
   std::multimap<Tick, Action> scheduled_;
   std::vector<Rule> rules_;
-  bool sigint_due_ = false;
+  std::optional<Delivery> sigint_due_;
 
   // Clock.
   bool real_clock_ = false;

@@ -133,6 +133,8 @@ TEST_F(Control, RefusedCommandsSayWhyAndChangeNothing) {
                        "sigint op 0",
                        "sigint tick",
                        "sigint later 3",
+                       "sigint op 3 hostile",
+                       "sigint tick 3 host now",
                        "trace everything",
                        "written accel3",
                        "pending",

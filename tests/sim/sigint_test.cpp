@@ -5,6 +5,7 @@
 #include <sys/times.h>
 
 #include <atomic>
+#include <thread>
 
 #include "sim_test_util.h"
 
@@ -106,6 +107,40 @@ TEST_F(Interrupts, AnIgnoredInterruptCostsNothing) {
   EXPECT_EQ(::ioctl(bin, 1, &ready), 0);
   EXPECT_EQ(g_handled.load(), 0);
   EXPECT_EQ(simctl::command("open"), "2");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Interrupts, HostDeliveryIsAPlainCtrlCThatTheHostsOwnThreadMayTake) {
+  // Like Octave: this thread blocks SIGINT and another one waits for it.
+  sigset_t interrupt, before;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &interrupt, &before), 0);
+  std::atomic<int> taken{0};
+  std::thread watcher([&] {
+    int signal_number = 0;
+    if (sigwait(&interrupt, &signal_number) == 0)
+      taken = signal_number;
+  });
+  simctl::command("sigint op 3 host");
+  int ready;
+  EXPECT_EQ(::ioctl(bin, 1, &ready), 0);
+  watcher.join();
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  EXPECT_EQ(taken.load(), SIGINT);
+  EXPECT_EQ(g_handled.load(), 0) << "a host that takes the signal itself runs no handler";
+  EXPECT_EQ(simctl::command("open"), "2");
+  EXPECT_EQ(simctl::trace_matching("sigint"), std::vector<std::string>{"0 sigint host"});
+}
+
+TEST_F(Interrupts, HostDeliveryToAThreadThatAcceptsItRunsTheHandlerThere) {
+  simctl::command("sigint tick 2 host");
+  simctl::command("advance 5");
+  EXPECT_EQ(g_handled.load(), 1);
+  EXPECT_TRUE(pthread_equal(g_handler_thread.load(), pthread_self()));
 }
 
 } // namespace
