@@ -255,7 +255,10 @@ DAPSIM_EXPORT clock_t times(struct tms *buffer) noexcept {
 DAPSIM_EXPORT int usleep(useconds_t microseconds) {
   if (real::inside())
     return real::usleep()(microseconds);
-  Simulator::get().sleep(microseconds, "usleep", microseconds);
+  if (Simulator::get().sleep(microseconds, "usleep", microseconds) > 0) {
+    errno = EINTR;
+    return -1;
+  }
   return 0;
 }
 
@@ -274,10 +277,14 @@ DAPSIM_EXPORT int nanosleep(const struct timespec *request, struct timespec *rem
   constexpr long long kMaxSeconds = 100000000LL;
   const long long seconds = request->tv_sec > kMaxSeconds ? kMaxSeconds : request->tv_sec;
   const long long nanoseconds = seconds * 1000000000LL + request->tv_nsec;
-  Simulator::get().sleep(nanoseconds / 1000, "nanosleep", nanoseconds);
-  if (remaining != nullptr) {
-    remaining->tv_sec = 0;
-    remaining->tv_nsec = 0;
+  const std::int64_t left = Simulator::get().sleep(nanoseconds / 1000, "nanosleep", nanoseconds);
+  if (left > 0) {
+    if (remaining != nullptr) {
+      remaining->tv_sec = static_cast<time_t>(left / 1000000);
+      remaining->tv_nsec = static_cast<long>(left % 1000000) * 1000;
+    }
+    errno = EINTR;
+    return -1;
   }
   return 0;
 }

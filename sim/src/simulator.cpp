@@ -297,6 +297,11 @@ void Simulator::count_operation() {
 
 void Simulator::schedule_sigint(Delivery delivery) {
   trace(delivery == Delivery::host ? "sigint host" : "sigint");
+  // An ignored interrupt never reaches the host, and cuts no sleep short.
+  struct sigaction current {};
+  real::sigaction()(SIGINT, nullptr, &current);
+  if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN)
+    return;
   // Two interrupts due in one call reach the host as one, like two quick
   // presses of Ctrl-C before the host looks.
   if (!sigint_due_ || delivery == Delivery::handler)
@@ -323,8 +328,12 @@ Tick Simulator::next_event_tick() const {
   return next;
 }
 
-void Simulator::advance_to(std::int64_t target_us) {
+bool Simulator::advance_to(std::int64_t target_us) {
   while (true) {
+    // An interrupt for the host's handler ends a sleep early, as a signal
+    // does: the clock stops at the tick it came.
+    if (sigint_due_ == Delivery::handler)
+      return false;
     Tick next = now() + 1;
     // Without running tasks nothing happens between scheduled events, so a
     // long sleep need not visit every tick.
@@ -338,6 +347,7 @@ void Simulator::advance_to(std::int64_t target_us) {
   }
   if (target_us > now_us_)
     now_us_ = target_us;
+  return true;
 }
 
 void Simulator::on_new_tick(Tick tick) {
@@ -381,19 +391,23 @@ clock_t Simulator::times(struct tms *buffer) {
   });
 }
 
-void Simulator::sleep(std::int64_t microseconds, const char *label, long long shown) {
+std::int64_t Simulator::sleep(std::int64_t microseconds, const char *label, long long shown) {
   if (microseconds < 0)
     microseconds = 0;
   bool real_sleep = false;
+  std::int64_t left = 0;
   locked([&] {
     trace(std::string(label) + " " + std::to_string(shown));
     real_sleep = real_clock_;
-    if (!real_clock_)
-      advance_to(now_us_ + microseconds);
+    if (!real_clock_) {
+      const std::int64_t target = now_us_ + microseconds;
+      if (!advance_to(target))
+        left = target - now_us_;
+    }
     return 0;
   });
   if (!real_sleep)
-    return;
+    return left;
   const struct timespec span = {static_cast<time_t>(microseconds / 1000000),
                                 static_cast<long>(microseconds % 1000000) * 1000};
   real::nanosleep()(&span, nullptr);
@@ -401,6 +415,7 @@ void Simulator::sleep(std::int64_t microseconds, const char *label, long long sh
     sync_real_clock();
     return 0;
   });
+  return 0;
 }
 
 int Simulator::run_loader(const char *command_line) {

@@ -67,7 +67,8 @@ public:
 
   clock_t times(struct tms *buffer);
   // A sleep of `microseconds`; `label` and `shown` make its trace line.
-  void sleep(std::int64_t microseconds, const char *label, long long shown);
+  // Returns the microseconds left when an interrupt cut it short, else 0.
+  std::int64_t sleep(std::int64_t microseconds, const char *label, long long shown);
   // The board loader's command line: recorded, not run.
   int run_loader(const char *command_line);
 
@@ -153,7 +154,8 @@ private:
   void schedule_sigint(Delivery delivery);
 
   void sync_real_clock();
-  void advance_to(std::int64_t target_us);
+  // False when an interrupt stopped the clock before `target_us`.
+  bool advance_to(std::int64_t target_us);
   void on_new_tick(Tick tick);
   Tick next_event_tick() const;
   void perform(const Action &action);

@@ -144,3 +144,27 @@ TEST_F(Interrupts, HostDeliveryToAThreadThatAcceptsItRunsTheHandlerThere) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Interrupts, AnInterruptCutsASleepShortAtItsTick) {
+  simctl::command("sigint tick 30");
+  errno = 0;
+  EXPECT_EQ(::usleep(1000000), -1);
+  EXPECT_EQ(errno, EINTR);
+  EXPECT_EQ(g_handled.load(), 1);
+  EXPECT_EQ(simctl::command("clock"), "30");
+  ::signal(SIGINT, let_go); // the handler put "ignore" in its place
+  simctl::command("sigint tick 40");
+  const struct timespec second = {1, 0};
+  struct timespec left = {};
+  EXPECT_EQ(::nanosleep(&second, &left), -1);
+  EXPECT_EQ(left.tv_sec, 0);
+  EXPECT_EQ(left.tv_nsec, 900000000L);
+  // An ignored interrupt does not cut a sleep short.
+  simctl::command("sigint tick 45");
+  EXPECT_EQ(::usleep(100000), 0);
+  EXPECT_EQ(simctl::command("clock"), "50");
+}
+
+} // namespace
