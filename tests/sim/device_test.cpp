@@ -275,3 +275,24 @@ TEST_F(Devices, ANumberClosedBehindOurBackIsNotServedAsADeviceAgain) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Devices, WithStandardInputClosedAChannelStillOpensAboveZero) {
+  const int saved = ::dup(STDIN_FILENO);
+  ASSERT_GE(saved, 0);
+  ::close(STDIN_FILENO);
+  const int txt = ::open("/dev/accel0", O_RDWR);
+  const int zero_again = ::open("/dev/null", O_RDONLY); // 0 must still be free
+  ::dup2(saved, STDIN_FILENO);
+  ::close(saved);
+  if (zero_again > 0)
+    ::close(zero_again);
+  EXPECT_GT(txt, 0);
+  EXPECT_EQ(zero_again, 0);
+  if (txt > 0)
+    ::close(txt);
+  EXPECT_EQ(simctl::command("open"), "0");
+}
+
+} // namespace
