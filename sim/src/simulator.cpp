@@ -186,6 +186,11 @@ void Simulator::raise_sigint(Delivery delivery) {
 // ---------------------------------------------------------------- lifecycle
 
 void Simulator::power_on() {
+  if (zero_is_device_) {
+    g_fd_node[0].store(0, std::memory_order_release);
+    --open_count_;
+    zero_is_device_ = false;
+  }
   stop_all_tasks();
   board_reset();
   fifo_[0].clear();
@@ -441,6 +446,11 @@ int Simulator::open_device(int node) {
       return -1;
     }
     if (f.openzero) {
+      if (!zero_is_device_) {
+        zero_is_device_ = true;
+        g_fd_node[0].store(static_cast<std::int8_t>(node + 1), std::memory_order_release);
+        ++open_count_;
+      }
       trace("open " + name + " fd=0");
       count_operation();
       return 0;
@@ -623,6 +633,10 @@ int Simulator::close_device(int fd) {
     sync_real_clock();
     trace(std::string("close ") + node_name(node));
     count_operation();
+    if (fd == 0 && zero_is_device_) {
+      zero_is_device_ = false;
+      return 0;
+    }
     return real::close()(fd);
   });
   if (pass)
@@ -636,6 +650,8 @@ void Simulator::released(int fd) {
     const int node = device_node(fd);
     if (node < 0)
       return 0;
+    if (fd == 0)
+      zero_is_device_ = false;
     g_fd_node[fd].store(0, std::memory_order_release);
     --open_count_;
     sync_real_clock();

@@ -206,6 +206,10 @@ private:
   std::int32_t timeout_[2] = {0, 0};
   std::uint64_t operations_ = 0;
   int open_count_ = 0;
+  // An open that "returned 0" under the openzero fault: descriptor 0 stands
+  // for the device until it is closed, and the host's real descriptor 0
+  // (standard input) is never touched on its behalf.
+  bool zero_is_device_ = false;
   bool loaded_ = false;
   std::string partial_line_;
   std::optional<TaskDefinition> defining_;

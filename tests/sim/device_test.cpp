@@ -160,7 +160,13 @@ TEST_F(Devices, FaultsShapeOpensRequestsAndTransfers) {
   EXPECT_EQ(::open("/dev/accel1", O_RDWR), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(::open("/dev/accel0", O_RDWR), 0);
+  // Descriptor 0 stands for the device until closed; the process's own
+  // standard input survives the close.
+  EXPECT_EQ(simctl::command("open"), "1");
+  EXPECT_EQ(::close(0), 0);
   EXPECT_EQ(simctl::command("open"), "0");
+  EXPECT_NE(fcntl(0, F_GETFD), -1);
+  EXPECT_EQ(simctl::trace_matching("close accel0").size(), 1u);
   simctl::command("fault clear");
 
   const int txt = open_node("/dev/accel0");

@@ -161,6 +161,7 @@ TEST_F(Guard, FailedBinaryOpenClosesTheTextChannel) {
 }
 
 TEST(GuardDefaultDisposition, CtrlCEndsTheProcessAfterBothLines) {
+  simctl::command("reset");
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   const pid_t child = fork();
@@ -187,6 +188,7 @@ TEST(GuardDefaultDisposition, CtrlCEndsTheProcessAfterBothLines) {
 }
 
 TEST(GuardStandardOutput, LinesGoToStandardOutputAtOnce) {
+  simctl::command("reset");
   mexstub::printed().clear();
   int out[2];
   ASSERT_EQ(pipe(out), 0);

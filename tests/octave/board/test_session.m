@@ -53,6 +53,8 @@ dapsim('fault openzero accel0');
 out = evalc('BrdCmd(''x'')');
 assert(~isempty(regexp(out, '^Error opening accel0, errno=\d+\n$', 'once')));
 assert(isempty(sim_written('accel0')));
+% It is not a channel, but a device opened on descriptor 0 is not left open.
+assert(numel(sim_trace('close accel0')) == 1);
 check_nothing_left(sigint0, fds0, 'open returning 0');
 
 % Argument errors leave nothing behind either.
