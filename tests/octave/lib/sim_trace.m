@@ -1,13 +1,5 @@
-function lines = sim_trace(pattern)
+function lines = sim_trace(varargin)
   % The simulated board's trace as a cell array of lines, optionally only the
-  % lines that contain `pattern`.
-  text = strtrim(dapsim('trace'));
-  if isempty(text)
-    lines = {};
-  else
-    lines = strsplit(text, "\n");
-  end
-  if nargin > 0
-    lines = lines(~cellfun(@isempty, strfind(lines, pattern)));
-  end
+  % lines that contain a pattern (the simulator's own dapsim_trace).
+  lines = dapsim_trace(varargin{:});
 end
