@@ -47,8 +47,14 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
 
   for (int pass = 0; pass < kPasses; ++pass) {
     DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
-    dap::wait_ticks(kPassTicks);
-    if (stop_looping.load())
+    // Not dap::wait_ticks: a host that takes Ctrl-C itself (Octave raises its
+    // own flag and never runs loopstop) would end every remaining wait at
+    // once and pour the rest of the tables onto the board. The pass runs to
+    // its end either way; the interrupt only decides that it is the last.
+    const std::uint32_t pass_start = dap::ticks_now();
+    while (dap::ticks_since(pass_start) <= kPassTicks - 1) {
+    }
+    if (stop_looping.load() || dap::interrupted())
       break;
   }
 

@@ -17,15 +17,22 @@ function n = events(lines)
     end
   end
 end
-function check(status, out, trace, interrupts)
+function check(status, out, trace, interrupts, host)
   at = @(lines) cellfun(@(l) sscanf(l, '%d', 1), lines);
   is = @(pattern) find(~cellfun(@isempty, regexp(trace, pattern)));
   writes = is('write accel1');
   stop = is('write accel0 5 "stop\\r"');
   sigints = is('^\d+ sigint');
-  assert(status, 0, out);
-  assert(~isempty(strfind(out, 'same disposition: 1')), out);
-  assert(~isempty(strfind(out, 'script went on')), out);
+  if host
+    % Octave keeps the interrupt it took itself and acts on it once the
+    % call has returned: the script ends there.
+    assert(status ~= 0, out);
+    assert(isempty(strfind(out, 'script went on')), out);
+  else
+    assert(status, 0, out);
+    assert(~isempty(strfind(out, 'same disposition: 1')), out);
+    assert(~isempty(strfind(out, 'script went on')), out);
+  end
   assert(events(trace(writes)), 3, strjoin(trace, "\n"));
   assert(events(trace(sigints)), interrupts, strjoin(trace, "\n"));
   assert(numel(stop), 1, strjoin(trace, "\n"));
@@ -39,9 +46,14 @@ end
 % The program's last line arrives just before the first table; 250 ticks
 % later the loop is in its third wait.
 [status, out, trace] = dap_child(code, {'rule "start twplsa,twplsb" after 250 sigint'});
-check(status, out, trace, 1);
+check(status, out, trace, 1, false);
 
 % A second Ctrl-C in the same wait is taken the same way.
 [status, out, trace] = dap_child(code, {'rule "start twplsa,twplsb" after 230 sigint', ...
                                         'rule "start twplsa,twplsb" after 270 sigint'});
-check(status, out, trace, 2);
+check(status, out, trace, 2, false);
+
+% A Ctrl-C as Octave takes it (its own flag, no loopstop) ends the loop in the
+% same place: the third wait is not cut short and no table follows it.
+[status, out, trace] = dap_child(code, {'rule "start twplsa,twplsb" after 250 sigint host'});
+check(status, out, trace, 1, true);
