@@ -11,12 +11,8 @@ constexpr std::size_t kLongestName =
 } // namespace
 
 DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs < 1)
-    mexErrMsgTxt("usage: BrdLoad('DAPL file name without .dap')");
-  const std::size_t length = dap::mex::element_count(prhs[0]);
-  char *name = static_cast<char *>(mxCalloc(length + 4, 1));
-  if (mxGetString(prhs[0], name, static_cast<mwSize>(length + 1)) != 0)
-    mexErrMsgTxt("Could not convert string data.");
+  const char *name =
+      dap::mex::text_argument(nrhs, prhs, 0, "usage: BrdLoad('DAPL file name without .dap')");
   char path[dap::kPathBufferSize];
   if (std::strlen(name) > kLongestName || !dap::dapl_path(path, sizeof path, name, ".dap"))
     mexErrMsgTxt("DAPL file name too long: at most 44 characters");

@@ -5,12 +5,8 @@
 #include "dap_link/mex_gateway.h"
 
 DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs < 1)
-    mexErrMsgTxt("usage: BrdLoadPath('path of a DAPL file')");
-  const std::size_t length = dap::mex::element_count(prhs[0]);
-  char *name = static_cast<char *>(mxCalloc(length + 4, 1));
-  if (mxGetString(prhs[0], name, static_cast<mwSize>(length + 1)) != 0)
-    mexErrMsgTxt("Could not convert string data.");
+  const char *name =
+      dap::mex::text_argument(nrhs, prhs, 0, "usage: BrdLoadPath('path of a DAPL file')");
   char path[dap::kPathBufferSize];
   if (std::strlen(name) >= sizeof path)
     mexErrMsgTxt("DAPL file path too long: at most 79 characters");

@@ -32,4 +32,19 @@ inline const double *real_argument(int nrhs, const mxArray *prhs[], std::size_t 
   return mxGetPr(prhs[0]);
 }
 
+// The text of argument 0, column by column, in a zero-filled buffer from
+// mxCalloc (MATLAB frees it when the call ends) with `spare` bytes of room
+// after the text and its NUL. A call without the argument ends with `usage`,
+// one whose argument is not text with "Could not convert string data.",
+// both before anything is touched.
+inline char *text_argument(int nrhs, const mxArray *prhs[], std::size_t spare, const char *usage) {
+  if (nrhs < 1)
+    mexErrMsgTxt(usage);
+  const std::size_t length = element_count(prhs[0]);
+  char *text = static_cast<char *>(mxCalloc(length + 1 + spare, 1));
+  if (mxGetString(prhs[0], text, static_cast<mwSize>(length + 1)) != 0)
+    mexErrMsgTxt("Could not convert string data.");
+  return text;
+}
+
 } // namespace dap::mex
