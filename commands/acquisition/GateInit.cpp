@@ -3,11 +3,8 @@
 #include "dap_link/mex_gateway.h"
 
 DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
-  char path[dap::kPathBufferSize];
-  dap::dapl_path(path, sizeof path, "recthrsh.dap");
-
   dap::GuardedSession session;
   if (!session.open_both())
     return;
-  DAPSendFile(session.text(), path);
+  dap::send_dapl_file(session.text(), "recthrsh.dap");
 }

@@ -60,9 +60,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
     session.close();
     mexErrMsgTxt(kUsage);
   }
-  char path[160];
-  if (dap::dapl_path(path, sizeof path, program))
-    DAPSendFile(session.text(), path);
+  dap::send_dapl_file(session.text(), program);
   if (!dap::wait_ticks(1))
     return;
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "dap_link/convert.h"
 #include "dap_link/ticks.h"
 
 namespace {
@@ -123,4 +124,11 @@ void dap::reset_board(int text_fd, int binary_fd) {
   DAPSendLine(text_fd, "\rRESET\r");
   DAPFlush(text_fd);
   DAPFlush(binary_fd);
+}
+
+int dap::send_dapl_file(int text_fd, const char *name) {
+  char path[kPathBufferSize];
+  if (!dapl_path(path, sizeof path, name))
+    return -1;
+  return DAPSendFile(text_fd, path);
 }

@@ -155,4 +155,17 @@ TEST_F(ChannelOperations, ResetSequenceSendsTheLineThenDrainsTextThenBinary) {
   EXPECT_NE(trace.back().find("ioctl accel1"), std::string::npos);
 }
 
+TEST_F(ChannelOperations, DaplFilesComeFromTheDaplDirectoryAndNamesTooLongSendNothing) {
+  const int sent = dap::send_dapl_file(text_, "lab.dap");
+  const std::string from_directory = written_text();
+  EXPECT_GT(sent, 0);
+  simctl::command("reset");
+  EXPECT_EQ(DAPSendFile(text_, "/home/labrig/matlab/intrfc/dap/lab.dap"), sent);
+  EXPECT_EQ(written_text(), from_directory);
+  // 48 characters fill the 80-byte path; one more would be written past it.
+  simctl::command("reset");
+  EXPECT_EQ(dap::send_dapl_file(text_, std::string(49, 'n').c_str()), -1);
+  EXPECT_EQ(written_text(), "");
+}
+
 } // namespace

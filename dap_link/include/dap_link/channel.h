@@ -35,4 +35,8 @@ namespace dap {
 // The reset sequence that opens several commands: "\rRESET\r" on the text
 // channel, then the text channel drained, then the binary channel drained.
 void reset_board(int text_fd, int binary_fd);
+// Sends the DAPL file `name` from the DAPL directory over the text channel
+// with DAPSendFile and returns its result; -1, sending nothing, when the path
+// does not fit the 80-byte path buffer.
+int send_dapl_file(int text_fd, const char *name);
 } // namespace dap
