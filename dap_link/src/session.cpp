@@ -47,6 +47,14 @@ bool ChannelSession::open_into(std::atomic<int> &slot, const char *path, const c
   const int error = errno;
   if (fd > 0) {
     slot.store(fd);
+    // A Ctrl-C whose handler ran while the device was opening found no
+    // channel to let go of; the call must not go on to use this one.
+    if (interrupted()) {
+      const int taken = slot.exchange(0);
+      if (taken > 0)
+        ::close(taken);
+      return false;
+    }
     return true;
   }
   // Descriptor 0 means the device was opened on a closed standard input: it

@@ -40,6 +40,13 @@ assert(isempty(strfind(strjoin(trace, "\n"), 'release accel1')));
 assert(numel(strfind(strjoin(trace, "\n"), 'release accel0')) == 1);
 assert(~isempty(strfind(out, 'sigint kept=1 open=0')), out);
 
+% A Ctrl-C whose handler runs while the text channel is opening finds nothing
+% to let go of: the call must still not write to the channel it then holds.
+[~, out, trace] = dap_child(sprintf(probe, 'BrdCmd(''start x'')'), {'sigint op 1'});
+assert(~isempty(strfind(out, 'Exiting MEX function.')), out);
+assert(isempty(strfind(strjoin(trace, "\n"), 'write accel0')), strjoin(trace, "\n"));
+assert(~isempty(strfind(out, 'sigint kept=1 open=0')), out);
+
 % A Ctrl-C after the call has ended reaches Octave only.
 [~, out] = dap_child(['BrdCmd(''x''); kill(getpid(), 2); pause(1); printf(''SCRIPT GOES ON\\n'');']);
 assert(isempty(strfind(out, 'Closing binary')), out);
