@@ -130,9 +130,10 @@ void ctrl_c(int) {
     if (direct)
       write_all(kExitingLine, sizeof kExitingLine - 1);
   }
-  g_in_handler.fetch_sub(1);
-
   signal(SIGINT, previous);
+  // Only now may the call end: were it to end first, the next call's guard
+  // could be installed before the line above took it away again.
+  g_in_handler.fetch_sub(1);
   raise(SIGINT);
   errno = saved_errno;
 }
