@@ -84,6 +84,7 @@ Simulator::Simulator() {
       if (trace_end_ < 0)
         trace_end_ = 0;
       trace_last_start_ = trace_end_;
+      std::atexit([] { Simulator::get().flush_trace_file(); });
     }
   }
 }
@@ -249,9 +250,9 @@ void Simulator::trace(std::string text) {
     ~KeepErrno() { errno = value; }
   } keep;
   const Tick tick = now();
+  trace_file_add(tick, text);
   if (!events_.empty() && events_.back().text == text) {
     ++events_.back().count;
-    trace_file_rewrite_last();
     return;
   }
   if (events_.size() >= kTraceLimit) {
@@ -261,31 +262,78 @@ void Simulator::trace(std::string text) {
       events_.push_back({tick, "trace full: later events are in DAPSIM_TRACE only", 1});
     }
   } else {
-    events_.push_back({tick, text, 1});
-  }
-  if (trace_fd_ >= 0) {
-    const std::string line = event_line({tick, std::move(text), 1});
-    trace_last_start_ = trace_end_;
-    if (pwrite(trace_fd_, line.data(), line.size(), trace_end_) > 0)
-      trace_end_ += static_cast<off_t>(line.size());
+    events_.push_back({tick, std::move(text), 1});
   }
 }
 
-// A merged event rewrites its own line, so the file always reads as the
-// trace does, even when the process dies in the middle of a run.
-void Simulator::trace_file_rewrite_last() {
+namespace {
+
+// How far behind the file may fall on a merged event's count. A polling loop
+// repeats one event millions of times, and rewriting its line on every repeat
+// cost seconds of system time.
+constexpr auto kTraceFileLag = std::chrono::milliseconds(50);
+
+} // namespace
+
+// The file is written as the trace grows, so that it reads as the trace does
+// even when the process dies in the middle of a run. A merged event's line is
+// brought up to date with the next event, at exit, or once kTraceFileLag has
+// passed since the file was last written.
+void Simulator::trace_file_add(Tick tick, const std::string &text) {
   if (trace_fd_ < 0)
     return;
-  const std::string line = event_line(events_.back());
-  if (pwrite(trace_fd_, line.data(), line.size(), trace_last_start_) > 0) {
-    trace_end_ = trace_last_start_ + static_cast<off_t>(line.size());
-    [[maybe_unused]] const int rc = ftruncate(trace_fd_, trace_end_);
+  if (trace_last_ && trace_last_->text == text) {
+    ++trace_last_->count;
+    trace_last_stale_ = true;
+    if (std::chrono::steady_clock::now() - trace_last_written_ >= kTraceFileLag)
+      trace_file_flush();
+    return;
+  }
+  trace_file_flush(event_line({tick, text, 1}));
+  trace_last_ = Event{tick, text, 1};
+}
+
+// Rewrites the last line if its count is behind, then appends `next_line`,
+// in one write. A line only grows as its count does, so the rewrite never
+// leaves a tail behind it.
+void Simulator::trace_file_flush(const std::string &next_line) {
+  if (trace_fd_ < 0 || (!trace_last_stale_ && next_line.empty()))
+    return;
+  off_t at = trace_end_;
+  std::string out;
+  if (trace_last_stale_) {
+    at = trace_last_start_;
+    out = event_line(*trace_last_);
+  }
+  const off_t next_start = at + static_cast<off_t>(out.size());
+  out += next_line;
+  [[maybe_unused]] const ssize_t written = pwrite(trace_fd_, out.data(), out.size(), at);
+  trace_end_ = at + static_cast<off_t>(out.size());
+  if (!next_line.empty())
+    trace_last_start_ = next_start;
+  trace_last_stale_ = false;
+  trace_last_written_ = std::chrono::steady_clock::now();
+}
+
+void Simulator::flush_trace_file() {
+  // At exit another thread may still be inside the simulator, or this very
+  // thread may have been interrupted inside it: wait a little, never forever.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (mutex_.try_lock()) {
+      trace_file_flush();
+      mutex_.unlock();
+      return;
+    }
+    const struct timespec step = {0, 1000000};
+    real::nanosleep()(&step, nullptr);
   }
 }
 
 void Simulator::trace_clear() {
   events_.clear();
   trace_truncated_ = false;
+  trace_last_.reset();
+  trace_last_stale_ = false;
   if (trace_fd_ >= 0) {
     [[maybe_unused]] const int rc = ftruncate(trace_fd_, 0);
     trace_end_ = trace_last_start_ = 0;

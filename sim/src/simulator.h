@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -76,6 +77,8 @@ public:
   bool command(const std::string &line, std::string *reply);
   // Control commands from DAPSIM_SCRIPT.
   void run_script(const char *path);
+  // Brings the trace file's last line up to date (at exit).
+  void flush_trace_file();
 
   // Board, for the task behaviours (called with the lock held).
   Tick now() const override;
@@ -149,7 +152,8 @@ private:
   void trace(std::string text);
   void trace_clear();
   std::string event_line(const Event &e) const;
-  void trace_file_rewrite_last();
+  void trace_file_add(Tick tick, const std::string &text);
+  void trace_file_flush(const std::string &next_line = std::string());
   void count_operation();
   void schedule_sigint(Delivery delivery);
 
@@ -225,6 +229,12 @@ private:
   int trace_fd_ = -1;
   off_t trace_end_ = 0;
   off_t trace_last_start_ = 0;
+  // The file's last event, kept apart from events_ (which stops growing at
+  // kTraceLimit). While `trace_last_stale_` its line in the file shows a
+  // lower count than it has.
+  std::optional<Event> trace_last_;
+  bool trace_last_stale_ = false;
+  std::chrono::steady_clock::time_point trace_last_written_;
 };
 
 } // namespace dapsim
