@@ -382,6 +382,7 @@ Tick Simulator::next_event_tick() const {
 }
 
 bool Simulator::advance_to(std::int64_t target_us) {
+  target_us = std::min(target_us, kClockLimitUs);
   while (true) {
     // An interrupt for the host's handler ends a sleep early, as a signal
     // does: the clock stops at the tick it came.

@@ -103,6 +103,10 @@ private:
   static constexpr std::size_t kTextFifoSize = 4096;
   static constexpr std::size_t kBinaryInputSize = 4096;
   static constexpr std::int64_t kMicrosecondsPerTick = 10000;
+  // The virtual clock stops here (some 146,000 years in), well before its
+  // arithmetic in microseconds could overflow, however often a scenario
+  // advances it or the host sleeps for years.
+  static constexpr std::int64_t kClockLimitUs = std::int64_t{1} << 62;
   static constexpr std::size_t kTraceLimit = 200000;
 
   struct IoctlFault {

@@ -117,4 +117,15 @@ TEST_F(Clock, RealModeFollowsTheProcessClock) {
   EXPECT_EQ(simctl::command("advance 5"), std::to_string(tick + 5));
 }
 
+TEST_F(Clock, AdvancingAndSleepingWithoutEndStopTheClockRatherThanOverflowIt) {
+  for (int i = 0; i < 1000; ++i)
+    simctl::command("advance 1099511627776");
+  const std::string far = simctl::command("clock");
+  EXPECT_EQ(far, std::to_string((std::int64_t{1} << 62) / 10000));
+  const struct timespec years = {100000000, 0};
+  EXPECT_EQ(::nanosleep(&years, nullptr), 0);
+  EXPECT_EQ(simctl::command("advance 1"), far);
+  EXPECT_EQ(now_ticks(), std::stol(far));
+}
+
 } // namespace
