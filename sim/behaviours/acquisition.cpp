@@ -158,6 +158,9 @@ public:
     std::int64_t threshold = board.variable("THRESH");
     if (threshold <= 0)
       threshold = kDefaultThreshold;
+    // The board's variables are 16-bit; a larger LET saturates, and keeps the
+    // peak's arithmetic below in range.
+    threshold = std::min<std::int64_t>(threshold, 32767);
     const int n = events_in_tick(board, kRate);
     std::vector<std::uint8_t> out;
     for (int k = 0; k < n; ++k) {
