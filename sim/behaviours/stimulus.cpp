@@ -62,10 +62,11 @@ struct ProgramPipes {
 };
 
 // Pipes per program; hooks run with the board locked, so this needs no lock
-// of its own.
+// of its own. Never destroyed: the host's exit handlers may still move the
+// clock, and with it the tasks.
 ProgramPipes &pipes(const std::string &program) {
-  static std::map<std::string, ProgramPipes> by_program;
-  return by_program[program];
+  static auto *by_program = new std::map<std::string, ProgramPipes>();
+  return (*by_program)[program];
 }
 
 void forget(const std::string &program) { pipes(program) = ProgramPipes{}; }

@@ -30,14 +30,16 @@ std::atomic<std::uint64_t> g_sigint_activity{0};
 const char *node_name(int node) { return node == kTextNode ? "accel0" : "accel1"; }
 
 const std::string &dapl_folder() {
-  static const std::string folder = [] {
+  // Never destroyed: made at the first DAPL open, it would otherwise go before
+  // exit handlers the host registered earlier, which may still open files.
+  static const std::string *folder = [] {
     const char *env = std::getenv("DAPSIM_DAPL_DIR");
-    std::string f = env != nullptr && *env != '\0' ? env : DAPSIM_DEFAULT_DAPL_DIR;
-    while (f.size() > 1 && f.back() == '/')
-      f.pop_back();
+    auto *f = new std::string(env != nullptr && *env != '\0' ? env : DAPSIM_DEFAULT_DAPL_DIR);
+    while (f->size() > 1 && f->back() == '/')
+      f->pop_back();
     return f;
   }();
-  return folder;
+  return *folder;
 }
 
 namespace {

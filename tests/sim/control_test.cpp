@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/times.h>
 #include <sys/wait.h>
 
 #include "sim_test_util.h"
@@ -118,6 +119,36 @@ TEST_F(Control, TheTraceFileReadsLikeTheTraceEvenAfterTheProcessDied) {
   EXPECT_EQ(exited, "earlier process\n"
                     "0 open accel1 fd=\n"
                     "0 ioctl accel1 1 -> 0 value=0 x5000\n");
+}
+
+// Calls the board from an exit handler that runs after the C++ library has
+// destroyed the statics made during the run; its exit status is the verdict.
+TEST(LateHost, DISABLED_CallsTheBoardFromAnExitHandler) {
+  std::atexit([] {
+    struct tms unused;
+    for (int i = 0; i < 40; ++i)
+      ::times(&unused);
+    const int file = ::open("/home/labrig/matlab/intrfc/dap/twpls.dap", O_RDONLY);
+    std::_Exit(file > 0 ? 0 : 4);
+  });
+  const int txt = ::open("/dev/accel0", O_RDWR);
+  const int bin = ::open("/dev/accel1", O_RDWR);
+  send(txt, "pdef twplsa\rend\rpdef twplsb\rend\rpdef elstima\rend\rpdef elstimb\rend\r"
+            "start twplsa,twplsb,elstima,elstimb\r");
+  const unsigned char table[8] = {1, 0, 2, 0, 3, 0, 4, 0};
+  ::write(bin, table, sizeof table);
+  const int file = ::open("/home/labrig/matlab/intrfc/dap/twpls.dap", O_RDONLY);
+  ::close(file);
+  std::exit(file > 0 ? 0 : 3);
+}
+
+TEST_F(Control, TheBoardStillServesAHostThatCallsItFromItsExitHandlers) {
+  const std::string command = "/proc/" + std::to_string(::getpid()) +
+                              "/exe --gtest_also_run_disabled_tests "
+                              "--gtest_filter=LateHost.* >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(Control, RefusedCommandsSayWhyAndChangeNothing) {
