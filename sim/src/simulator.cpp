@@ -466,12 +466,18 @@ std::int64_t Simulator::sleep(std::int64_t microseconds, const char *label, long
     return left;
   const struct timespec span = {static_cast<time_t>(microseconds / 1000000),
                                 static_cast<long>(microseconds % 1000000) * 1000};
-  real::nanosleep()(&span, nullptr);
+  // A signal cuts a real sleep short as it would without us.
+  struct timespec rest = {0, 0};
+  const int saved_errno = errno;
+  if (real::nanosleep()(&span, &rest) != 0 && errno == EINTR)
+    left = std::max<std::int64_t>(1, static_cast<std::int64_t>(rest.tv_sec) * 1000000 +
+                                         rest.tv_nsec / 1000);
+  errno = saved_errno;
   locked([&] {
     sync_real_clock();
     return 0;
   });
-  return 0;
+  return left;
 }
 
 int Simulator::run_loader(const char *command_line) {

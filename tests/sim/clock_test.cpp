@@ -1,6 +1,10 @@
 // The virtual tick clock and what it drives.
+#include <pthread.h>
+#include <signal.h>
 #include <sys/times.h>
 #include <time.h>
+
+#include <thread>
 
 #include "sim_test_util.h"
 
@@ -115,6 +119,29 @@ TEST_F(Clock, RealModeFollowsTheProcessClock) {
   const long tick = std::stol(simctl::command("clock"));
   EXPECT_GE(tick, 2);
   EXPECT_EQ(simctl::command("advance 5"), std::to_string(tick + 5));
+}
+
+void note_interrupt(int) {}
+
+TEST_F(Clock, ASignalCutsARealSleepShort) {
+  simctl::command("clock real");
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = note_interrupt;
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  const pthread_t sleeper = ::pthread_self();
+  std::thread waker([sleeper] {
+    const struct timespec moment = {0, 20000000};
+    ::nanosleep(&moment, nullptr);
+    ::pthread_kill(sleeper, SIGUSR1);
+  });
+  errno = 0;
+  const int rc = ::usleep(900000);
+  const int error = errno;
+  waker.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(error, EINTR);
 }
 
 TEST_F(Clock, AdvancingAndSleepingWithoutEndStopTheClockRatherThanOverflowIt) {
