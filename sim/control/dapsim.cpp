@@ -29,6 +29,10 @@ mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     mexErrMsgTxt("could not read the command text");
   std::string command(text);
   mxFree(text);
+  // The simulator takes a C string: text after a NUL would be dropped, and
+  // "reset<NUL>later" would run as "reset".
+  if (command.size() != mxGetNumberOfElements(prhs[0]))
+    mexErrMsgTxt("a command cannot contain NUL characters");
   char *reply = nullptr;
   const int rc = command_fn(command.c_str(), &reply);
   std::string answer = reply != nullptr ? reply : "";

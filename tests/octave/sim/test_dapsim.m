@@ -14,6 +14,13 @@ catch err
   assert(~isempty(strfind(err.message, 'not hex bytes')), err.message);
 end
 try
+  dapsim(['reset' char(0) ' later']);
+  error('a command with a zero byte was accepted');
+catch err
+  assert(~isempty(strfind(err.message, 'NUL')), err.message);
+end
+assert(dapsim('pending accel1'), '2');
+try
   dapsim(42);
   error('a numeric command was accepted');
 catch err
