@@ -21,25 +21,20 @@ using dapsim::Task;
 using dapsim::TaskDefinition;
 using dapsim::Tick;
 
-void put_u16(std::vector<std::uint8_t> &out, std::uint16_t word) {
-  out.push_back(static_cast<std::uint8_t>(word & 0xFFu));
-  out.push_back(static_cast<std::uint8_t>(word >> 8));
-}
+using dapsim::append_word;
+using dapsim::uniform;
+
 void put_i16(std::vector<std::uint8_t> &out, int value) {
-  const int clamped = std::clamp(value, -32768, 32767);
-  put_u16(out, static_cast<std::uint16_t>(clamped < 0 ? clamped + 0x10000 : clamped));
+  append_word(out, static_cast<std::uint16_t>(dapsim::saturate16(value)));
 }
 // Low 16-bit word first, as the board's 16-bit output path sends 32-bit values.
 void put_u32(std::vector<std::uint8_t> &out, std::uint32_t value) {
-  put_u16(out, static_cast<std::uint16_t>(value & 0xFFFFu));
-  put_u16(out, static_cast<std::uint16_t>(value >> 16));
+  append_word(out, static_cast<std::uint16_t>(value & 0xFFFFu));
+  append_word(out, static_cast<std::uint16_t>(value >> 16));
 }
 std::uint16_t get_u16(const std::uint8_t *p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
-
-// A uniform number in [0, 1) from the board's generator.
-double uniform(Board &board) { return static_cast<double>(board.random()()) / 4294967296.0; }
 
 // How many events fall in one tick at `rate` events per tick.
 int events_in_tick(Board &board, double rate) {
@@ -136,9 +131,9 @@ public:
       return;
     due_ = -1;
     std::vector<std::uint8_t> reply;
-    put_u16(reply, static_cast<std::uint16_t>((pulses_ >> 2) & 1));
-    put_u16(reply, static_cast<std::uint16_t>((pulses_ >> 1) & 1));
-    put_u16(reply, static_cast<std::uint16_t>(pulses_ & 1));
+    append_word(reply, static_cast<std::uint16_t>((pulses_ >> 2) & 1));
+    append_word(reply, static_cast<std::uint16_t>((pulses_ >> 1) & 1));
+    append_word(reply, static_cast<std::uint16_t>(pulses_ & 1));
     board.send_binary(reply);
   }
 

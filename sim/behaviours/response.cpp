@@ -60,14 +60,6 @@ struct Event {
   std::int16_t value2;
 };
 
-std::int16_t clamp16(double v) {
-  if (v > 32767.0)
-    return 32767;
-  if (v < -32768.0)
-    return -32768;
-  return static_cast<std::int16_t>(std::lround(v));
-}
-
 class StimulusResponse : public dapsim::Task {
 public:
   void on_start(Board &board, Tick now) override {
@@ -106,7 +98,8 @@ private:
   Event unit_event(Board &board, int u) {
     std::normal_distribution<double> amplitude(kUnitTable[u].amplitude, kUnitTable[u].spread);
     std::uniform_int_distribution<int> width(4, 11);
-    return Event{static_cast<std::int16_t>(u), clamp16(std::fabs(amplitude(board.random()))),
+    return Event{static_cast<std::int16_t>(u),
+                 dapsim::saturate16(std::fabs(amplitude(board.random()))),
                  static_cast<std::int16_t>(width(board.random()))};
   }
 
@@ -115,8 +108,7 @@ private:
   void stimulate(Board &board, Tick now, const std::vector<std::uint8_t> &table) {
     std::int16_t peak = 0;
     for (std::size_t i = 0; i + 1 < table.size(); i += 2) {
-      const int bits = table[i] | (table[i + 1] << 8);
-      const auto word = static_cast<std::int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
+      const std::int16_t word = dapsim::signed_word(table[i], table[i + 1]);
       board.record_output(0, word);
       if (word > peak)
         peak = word;
@@ -146,18 +138,13 @@ private:
         event.value1 < board.variable("THR" + std::to_string(event.channel)))
       return;
     const auto t = static_cast<std::uint32_t>(time);
-    std::uint8_t record[10];
-    put16(record, static_cast<std::uint16_t>(event.channel));
-    put16(record + 2, static_cast<std::uint16_t>(t & 0xFFFFu));
-    put16(record + 4, static_cast<std::uint16_t>(t >> 16));
-    put16(record + 6, static_cast<std::uint16_t>(event.value1));
-    put16(record + 8, static_cast<std::uint16_t>(event.value2));
-    board.send_binary(record, sizeof record);
-  }
-
-  static void put16(std::uint8_t *p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v & 0xFFu);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
+    std::vector<std::uint8_t> record;
+    dapsim::append_word(record, static_cast<std::uint16_t>(event.channel));
+    dapsim::append_word(record, static_cast<std::uint16_t>(t & 0xFFFFu));
+    dapsim::append_word(record, static_cast<std::uint16_t>(t >> 16));
+    dapsim::append_word(record, static_cast<std::uint16_t>(event.value1));
+    dapsim::append_word(record, static_cast<std::uint16_t>(event.value2));
+    board.send_binary(record);
   }
 
   Tick start_ = 0;

@@ -29,11 +29,6 @@ namespace {
 using dapsim::Board;
 using dapsim::Tick;
 
-std::int16_t entry_of(std::uint8_t low, std::uint8_t high) {
-  const int u = low | (high << 8);
-  return static_cast<std::int16_t>(u < 0x8000 ? u : u - 0x10000);
-}
-
 // Entries taken from the binary input, which arrives in byte pieces that need
 // not end on an entry boundary.
 struct EntryAssembler {
@@ -46,7 +41,7 @@ struct EntryAssembler {
         low = b;
         has_low = true;
       } else {
-        sink(entry_of(low, b));
+        sink(dapsim::signed_word(low, b));
         has_low = false;
       }
     }

@@ -37,14 +37,6 @@ constexpr int kStimulusSample = 400;
 constexpr double kBaseline[2] = {-150.0, 37.0};
 constexpr double kNoise = 12.0;
 
-std::int16_t clamp16(double v) {
-  if (v > 32767.0)
-    return 32767;
-  if (v < -32768.0)
-    return -32768;
-  return static_cast<std::int16_t>(std::lround(v));
-}
-
 // Gaussian noise from the raw output of the board's generator, whose sequence
 // is fixed by the standard (unlike that of std::normal_distribution).
 double gaussian(Board &board) {
@@ -54,12 +46,9 @@ double gaussian(Board &board) {
   return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
 }
 
-double uniform(Board &board) { return static_cast<double>(board.random()()) / 4294967296.0; }
-
-void append_le16(std::vector<std::uint8_t> &out, std::int16_t v) {
-  const auto u = static_cast<std::uint16_t>(v);
-  out.push_back(static_cast<std::uint8_t>(u & 0xFFu));
-  out.push_back(static_cast<std::uint8_t>(u >> 8));
+// A sample, low byte first.
+void append_sample(std::vector<std::uint8_t> &out, double v) {
+  dapsim::append_word(out, static_cast<std::uint16_t>(dapsim::saturate16(v)));
 }
 
 // An evoked field potential as an extracellular electrode sees it: the
@@ -81,14 +70,14 @@ double evoked(int t, double size) {
 // Samples of one sweep as the amplifier gives them: baseline and noise, the
 // answer to the stimulus, a slow drift from sweep to sweep.
 std::vector<std::uint8_t> sweep_bytes(Board &board, bool with_leading) {
-  const double size = 0.9 + 0.2 * uniform(board);
+  const double size = 0.9 + 0.2 * dapsim::uniform(board);
   const double drift = 8.0 * std::sin(static_cast<double>(board.now()) / 3000.0);
   const int leading = with_leading ? kLeadingSamples : 0;
   std::vector<std::uint8_t> out;
   out.reserve(2 * static_cast<std::size_t>(leading + kSweepSamples));
   for (int i = 0; i < leading + kSweepSamples; ++i) {
     const int t = i - leading - kStimulusSample;
-    append_le16(out, clamp16(kBaseline[0] + drift + kNoise * gaussian(board) + evoked(t, size)));
+    append_sample(out, kBaseline[0] + drift + kNoise * gaussian(board) + evoked(t, size));
   }
   return out;
 }
@@ -174,7 +163,7 @@ public:
       return;
     std::vector<std::uint8_t> record;
     for (double base : kBaseline)
-      append_le16(record, clamp16(base + 0.5 * gaussian(board)));
+      append_sample(record, base + 0.5 * gaussian(board));
     board.send_binary(record);
     sent_ = true;
   }
@@ -240,11 +229,11 @@ public:
     while (owed_us_ >= static_cast<double>(period_us_)) {
       owed_us_ -= static_cast<double>(period_us_);
       relaxation_ *= decay;
-      if (uniform(board) < static_cast<double>(period_us_) * 3e-6)
-        event_ += -(60.0 + 40.0 * uniform(board));
+      if (dapsim::uniform(board) < static_cast<double>(period_us_) * 3e-6)
+        event_ += -(60.0 + 40.0 * dapsim::uniform(board));
       event_ *= std::exp(-period_us_ / 8000.0);
       const double base = -60.0 - 25.0 * input_;
-      append_le16(bytes, clamp16(base + relaxation_ + event_ + 6.0 * gaussian(board)));
+      append_sample(bytes, base + relaxation_ + event_ + 6.0 * gaussian(board));
     }
     if (!bytes.empty())
       board.send_binary(bytes);

@@ -11,6 +11,7 @@
 // sim/behaviours/ that registers factories with DAPSIM_TASK(name) { ... }.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -108,10 +109,34 @@ public:
   virtual bool running(const std::string &task) const = 0;
 };
 
+// What the behaviours share: the board's 16-bit words travel low byte first.
+inline void append_word(std::vector<std::uint8_t> &out, std::uint16_t word) {
+  out.push_back(static_cast<std::uint8_t>(word & 0xFFu));
+  out.push_back(static_cast<std::uint8_t>(word >> 8));
+}
+
+inline std::int16_t signed_word(std::uint8_t low, std::uint8_t high) {
+  const int u = low | (high << 8);
+  return static_cast<std::int16_t>(u < 0x8000 ? u : u - 0x10000);
+}
+
+// A value as the board's converter gives it: rounded, and held at the ends
+// of a word.
+inline std::int16_t saturate16(double v) {
+  if (v > 32767.0)
+    return 32767;
+  if (v < -32768.0)
+    return -32768;
+  return static_cast<std::int16_t>(std::lround(v));
+}
+
+// A uniform number in [0, 1) from the board's generator.
+inline double uniform(Board &board) { return static_cast<double>(board.random()()) / 4294967296.0; }
+
 } // namespace dapsim
 
 #define DAPSIM_CONCAT2(a, b) a##b
 #define DAPSIM_CONCAT(a, b) DAPSIM_CONCAT2(a, b)
 // DAPSIM_TASK("shrtreca", [](const dapsim::TaskDefinition &d) { return std::make_unique<X>(d); });
-#define DAPSIM_TASK(name, factory)                                                                \
+#define DAPSIM_TASK(name, factory)                                                                 \
   static ::dapsim::TaskRegistration DAPSIM_CONCAT(dapsim_task_, __COUNTER__)(name, factory)
