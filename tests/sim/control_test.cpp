@@ -78,6 +78,15 @@ TEST(TraceFileWriter, DISABLED_ExitsAfterARepeatedEvent) {
   std::exit(0);
 }
 
+// Runs past the length of the trace kept in memory.
+TEST(TraceFileWriter, DISABLED_OutrunsTheTraceInMemory) {
+  for (int i = 1; i <= 200005; ++i)
+    ::usleep(static_cast<useconds_t>(i));
+  for (int i = 0; i < 10; ++i)
+    ::usleep(7);
+  std::exit(0);
+}
+
 // The trace file a child running TraceFileWriter.<name> leaves behind, after
 // a line of its own from an earlier process, with the descriptor number cut.
 std::string child_trace_file(const std::string &name) {
@@ -119,6 +128,12 @@ TEST_F(Control, TheTraceFileReadsLikeTheTraceEvenAfterTheProcessDied) {
   EXPECT_EQ(exited, "earlier process\n"
                     "0 open accel1 fd=\n"
                     "0 ioctl accel1 1 -> 0 value=0 x5000\n");
+  // Beyond what memory keeps, the file still has every event, merged alike.
+  const std::string long_run = child_trace_file("DISABLED_OutrunsTheTraceInMemory");
+  EXPECT_EQ(std::count(long_run.begin(), long_run.end(), '\n'), 1 + 200005 + 1);
+  const std::string last = "2000110 usleep 7 x10\n";
+  ASSERT_GE(long_run.size(), last.size());
+  EXPECT_EQ(long_run.substr(long_run.size() - last.size()), last);
 }
 
 // Calls the board from an exit handler that runs after the C++ library has
