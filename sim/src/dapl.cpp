@@ -139,6 +139,13 @@ void Simulator::dapl_line(const std::string &raw) {
   const std::vector<std::string> parts = words(line, false);
   const std::string keyword = parts.empty() ? std::string() : text::upper(parts[0]);
 
+  // RESET is the host's way back to a known board, even from the middle of a
+  // definition that never got its END (a file cut short by a Ctrl-C).
+  if (keyword == "RESET" && parts.size() == 1) {
+    board_reset();
+    return;
+  }
+
   if (defining_) {
     if (keyword == "END" && parts.size() == 1) {
       TaskDefinition done = std::move(*defining_);
@@ -158,10 +165,6 @@ void Simulator::dapl_line(const std::string &raw) {
   if (line.empty() || line[0] == ';' || line.compare(0, 2, "//") == 0)
     return;
 
-  if (keyword == "RESET" && parts.size() == 1) {
-    board_reset();
-    return;
-  }
   if (keyword == "PDEF" || keyword == "IDEF" || keyword == "ODEF") {
     if (parts.size() < 2) {
       dapl_error("malformed line", line);

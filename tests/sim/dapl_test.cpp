@@ -34,6 +34,13 @@ TEST_F(Dapl, DefineStartStopAndReset) {
   EXPECT_EQ(simctl::command("variable x"), "0");
 }
 
+TEST_F(Dapl, AResetEndsADefinitionLeftOpen) {
+  send(txt, "pdef cut\r  copy(ip0, p1)\r");
+  send(txt, "reset\rpdef loopback\rend\rstart loopback\r");
+  EXPECT_EQ(simctl::command("tasks"), "loopback *\n");
+  EXPECT_EQ(text_of(txt), "loopback started\r\n");
+}
+
 TEST_F(Dapl, KeywordsAndNamesIgnoreCase) {
   send(txt, "PDeF LoopBack\rEnD\rsTaRt LOOPBACK\r");
   EXPECT_EQ(simctl::command("tasks"), "loopback *\n");
