@@ -270,15 +270,16 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       sigint_tick_delivery_ = delivery;
       return ok();
     }
-    if (when == "op" && (n == 3 || host)) {
+    const bool within = n == 4 && text::lower(t[3].text) == "within";
+    if (when == "op" && (n == 3 || host || within)) {
       const auto v = parse_count(t[2], 1, kTickLimit);
       if (!v)
-        return refuse("usage: sigint op N [host] (N >= 1)");
+        return refuse("usage: sigint op N [host|within] (N >= 1)");
       sigint_op_ = static_cast<std::uint64_t>(*v);
-      sigint_op_delivery_ = delivery;
+      sigint_op_delivery_ = within ? Delivery::within : delivery;
       return ok();
     }
-    return refuse("usage: sigint | sigint tick T [host] | sigint op N [host]");
+    return refuse("usage: sigint | sigint tick T [host] | sigint op N [host|within]");
   }
   if (verb == "trace") {
     if (n == 1) {

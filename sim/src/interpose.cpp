@@ -124,6 +124,11 @@ mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(
 
 bool device_fd(int fd) { return !real::inside() && dapsim::device_node(fd) >= 0; }
 
+// For letting go of a device: the simulator itself never closes or dup2s onto
+// a device number through these entry points, so a call from inside it is a
+// signal handler that interrupted one of its device calls, and it counts.
+bool device_number(int fd) { return dapsim::device_node(fd) >= 0; }
+
 void note_sigint_disposition(int signum) {
   if (signum == SIGINT)
     dapsim::g_sigint_activity.fetch_add(1);
@@ -219,13 +224,13 @@ DAPSIM_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
 }
 
 DAPSIM_EXPORT int close(int fd) {
-  if (device_fd(fd))
+  if (device_number(fd))
     return Simulator::get().close_device(fd);
   return real::close()(fd);
 }
 
 DAPSIM_EXPORT int dup2(int oldfd, int newfd) noexcept {
-  const bool was_device = device_fd(newfd);
+  const bool was_device = device_number(newfd);
   const int rc = real::dup2()(oldfd, newfd);
   if (was_device && rc == newfd && oldfd != newfd) {
     const int saved = errno;
@@ -236,7 +241,7 @@ DAPSIM_EXPORT int dup2(int oldfd, int newfd) noexcept {
 }
 
 DAPSIM_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
-  const bool was_device = device_fd(newfd);
+  const bool was_device = device_number(newfd);
   const int rc = real::dup3()(oldfd, newfd, flags);
   if (was_device && rc == newfd) {
     const int saved = errno;

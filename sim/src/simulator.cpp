@@ -91,6 +91,22 @@ Simulator::Simulator() {
   }
 }
 
+namespace {
+
+// True while this thread holds the model's lock (set just before taking it,
+// so that a handler that runs while we wait defers too).
+__attribute__((tls_model("initial-exec"))) thread_local bool t_holds_lock = false;
+
+// Devices let go of by a handler that interrupted a device call on the same
+// thread. Written from the signal handler, so plain atomics, no allocation.
+constexpr int kDeferredSlots = 16;
+std::atomic<int> g_deferred_count{0};
+std::atomic<int> g_deferred_fd[kDeferredSlots];
+std::atomic<int> g_deferred_node[kDeferredSlots];
+std::atomic<bool> g_deferred_closed[kDeferredSlots];
+
+} // namespace
+
 template <typename F> auto Simulator::locked(F &&work) {
   using Result = decltype(work());
   std::optional<Delivery> raise_now;
@@ -99,14 +115,20 @@ template <typename F> auto Simulator::locked(F &&work) {
   // caller's errno as it was, as the C library does.
   const int entry_errno = errno;
   int saved_errno = 0;
+  const bool outermost = !t_holds_lock;
+  t_holds_lock = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     real::InsideSimulator inside;
+    settle_deferred();
     errno = entry_errno;
     result = work();
     saved_errno = errno;
+    settle_deferred();
     raise_now = std::exchange(sigint_due_, std::nullopt);
   }
+  if (outermost)
+    t_holds_lock = false;
   if (raise_now)
     raise_sigint(*raise_now);
   errno = saved_errno;
@@ -351,7 +373,8 @@ void Simulator::count_operation() {
 }
 
 void Simulator::schedule_sigint(Delivery delivery) {
-  trace(delivery == Delivery::host ? "sigint host" : "sigint");
+  trace(delivery == Delivery::host ? "sigint host"
+                                   : (delivery == Delivery::within ? "sigint within" : "sigint"));
   // An ignored interrupt never reaches the host, and cuts no sleep short.
   struct sigaction current {};
   real::sigaction()(SIGINT, nullptr, &current);
@@ -359,6 +382,12 @@ void Simulator::schedule_sigint(Delivery delivery) {
     return;
   // Two interrupts due in one call reach the host as one, like two quick
   // presses of Ctrl-C before the host looks.
+  if (delivery == Delivery::within) {
+    // Here, with the model locked: where a real Ctrl-C may land. A thread
+    // that blocks SIGINT keeps it pending, as the host would.
+    pthread_kill(pthread_self(), SIGINT);
+    return;
+  }
   if (!sigint_due_ || delivery == Delivery::handler)
     sigint_due_ = delivery;
 }
@@ -678,6 +707,13 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
 }
 
 int Simulator::close_device(int fd) {
+  if (t_holds_lock) {
+    // As in released(): from a handler that interrupted a device call.
+    const bool phantom_zero = fd == 0 && zero_is_device_;
+    defer_release(fd, true);
+    g_sigint_activity.fetch_add(1);
+    return phantom_zero ? 0 : real::close()(fd);
+  }
   bool pass = false;
   const int result = locked([&]() -> int {
     const int node = device_node(fd);
@@ -702,7 +738,51 @@ int Simulator::close_device(int fd) {
   return result;
 }
 
+void Simulator::defer_release(int fd, bool closed) {
+  const int node = device_node(fd);
+  if (node < 0)
+    return;
+  g_fd_node[fd].store(0, std::memory_order_release);
+  const int slot = g_deferred_count.load();
+  if (slot < kDeferredSlots) {
+    g_deferred_fd[slot].store(fd);
+    g_deferred_node[slot].store(node);
+    g_deferred_closed[slot].store(closed);
+    g_deferred_count.store(slot + 1);
+  }
+}
+
+// Runs with the lock held, on the thread whose handler deferred.
+void Simulator::settle_deferred() {
+  int done = 0;
+  for (;;) {
+    int count = g_deferred_count.load();
+    for (int i = done; i < count; ++i) {
+      const int fd = g_deferred_fd[i].load();
+      const int node = g_deferred_node[i].load();
+      const bool closed = g_deferred_closed[i].load();
+      if (fd == 0)
+        zero_is_device_ = false;
+      --open_count_;
+      trace(std::string(closed ? "close " : "release ") + node_name(node) +
+            (closed ? std::string() : " fd=" + std::to_string(fd)));
+      count_operation();
+    }
+    done = count;
+    // A handler on a thread still waiting for the lock may have added one.
+    if (g_deferred_count.compare_exchange_strong(count, 0))
+      return;
+  }
+}
+
 void Simulator::released(int fd) {
+  if (t_holds_lock) {
+    // A handler interrupted this thread inside a device call: the model is
+    // ours but mid-change, and taking the lock again would never return.
+    defer_release(fd, false);
+    g_sigint_activity.fetch_add(1);
+    return;
+  }
   locked([&] {
     const int node = device_node(fd);
     if (node < 0)

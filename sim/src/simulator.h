@@ -124,7 +124,11 @@ private:
   // How an injected SIGINT reaches the host: so that the handler installed
   // with signal() runs, or as a Ctrl-C at the terminal would (process-directed,
   // taken by whichever thread the host lets take it).
-  enum class Delivery { handler, host };
+  // handler: to the plug-in's handler, on a helper thread if the caller
+  // blocks SIGINT; host: to the process, as Octave takes a real Ctrl-C;
+  // within: on the calling thread in the middle of the device call, as a
+  // real Ctrl-C may land on a host that runs handlers where it interrupts.
+  enum class Delivery { handler, host, within };
   // Board-to-host data the scenario scheduled, or an interrupt.
   struct Action {
     int node = kBinaryNode;
@@ -150,6 +154,11 @@ private:
   // Everything below runs with mutex_ held.
   template <typename F> auto locked(F &&work);
   void raise_sigint(Delivery delivery);
+  // A handler that runs while this thread is inside a device call (it holds
+  // the lock) may let go of a device; the bookkeeping waits until the call
+  // is done with the model.
+  void defer_release(int fd, bool closed);
+  void settle_deferred();
 
   void power_on();
   void board_reset();

@@ -71,6 +71,23 @@ TEST_F(Interrupts, AtAnOperationTheHandlerHasRunWhenTheCallReturns) {
   EXPECT_EQ(simctl::command("sigint"), "ignore");
 }
 
+// A real Ctrl-C can land while this very thread is inside a device call, with
+// the model locked; the handler letting go of the channels must not wait for
+// that lock (it would wait for ever).
+TEST_F(Interrupts, AHandlerThatInterruptsADeviceCallLetsGoWithoutHanging) {
+  simctl::command("sigint op 3 within");
+  int ready;
+  EXPECT_EQ(::ioctl(bin, 1, &ready), 0);
+  EXPECT_EQ(g_handled.load(), 1);
+  EXPECT_EQ(simctl::command("open"), "0");
+  EXPECT_EQ(::ioctl(bin, 1, &ready), -1); // /dev/null now, not the board
+  const auto lines = simctl::trace();
+  ASSERT_EQ(lines.size(), 6u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[3], "0 sigint within");
+  EXPECT_EQ(lines[4], "0 release accel1 fd=" + std::to_string(bin));
+  EXPECT_EQ(lines[5], "0 release accel0 fd=" + std::to_string(txt));
+}
+
 TEST_F(Interrupts, AtATickDuringACollectionWindow) {
   simctl::command("sigint tick 30");
   struct tms unused;
