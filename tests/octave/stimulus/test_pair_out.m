@@ -6,18 +6,6 @@ program = strrep(fileread('twpls.dap'), "\n", "\r");
 function ticks = trace_ticks(lines)
   ticks = cellfun(@(l) sscanf(l, '%d', 1), lines);
 end
-function n = events(lines)
-  % The trace merges identical consecutive events into one line ending "xN".
-  n = 0;
-  for k = 1:numel(lines)
-    r = regexp(lines{k}, ' x(\d+)$', 'tokens', 'once');
-    if isempty(r)
-      n += 1;
-    else
-      n += str2double(r{1});
-    end
-  end
-end
 
 % Without an interrupt: ten whole tables, a wait of 100 ticks after each, the
 % stop line last, both channels closed and the caller's SIGINT disposition back.
@@ -27,7 +15,7 @@ values = [1.5, -1.5, 40000, 2:600];
 out = evalc('PairOut(values)');
 assert(isempty(out), out);
 writes = sim_trace('write accel1');
-assert(events(writes), 10);
+assert(trace_event_count(writes), 10);
 assert(all(~cellfun(@isempty, strfind(writes, '-> 1204'))), strjoin(writes, "\n"));
 table = typecast(int16([1, -1, -25536, 2:600]), 'uint8');
 assert(sim_written('accel1'), repmat(table, 1, 10));
@@ -46,7 +34,7 @@ assert(sim_written('accel1')(1:1204), typecast(int16(1:602), 'uint8'));
 delete('twpls.dap');
 dapsim('reset');
 PairOut(zeros(1, 602));
-assert(events(sim_trace('write accel1')), 10);
+assert(trace_event_count(sim_trace('write accel1')), 10);
 assert(char(sim_written('accel0')), ["\rRESET\r" "stop\r"]);
 copyfile(fullfile(dapl, 'twpls.dap'), 'twpls.dap');
 

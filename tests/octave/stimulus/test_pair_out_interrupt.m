@@ -5,18 +5,6 @@ dapl = fullfile(getenv('DAP_SOURCE_DIR'), 'dapl');
 copyfile(fullfile(dapl, 'twpls.dap'), 'twpls.dap');
 code = ['before = dapsim(''sigint''); PairOut(zeros(1, 602)); after = dapsim(''sigint'');' ...
         'printf(''same disposition: %d\n'', strcmp(before, after)); printf(''script went on\n'');'];
-function n = events(lines)
-  % Identical events in a row are one trace line ending "xN".
-  n = 0;
-  for k = 1:numel(lines)
-    r = regexp(lines{k}, ' x(\d+)$', 'tokens', 'once');
-    if isempty(r)
-      n += 1;
-    else
-      n += str2double(r{1});
-    end
-  end
-end
 function check(status, out, trace, interrupts, host)
   at = @(lines) cellfun(@(l) sscanf(l, '%d', 1), lines);
   is = @(pattern) find(~cellfun(@isempty, regexp(trace, pattern)));
@@ -33,8 +21,8 @@ function check(status, out, trace, interrupts, host)
     assert(~isempty(strfind(out, 'same disposition: 1')), out);
     assert(~isempty(strfind(out, 'script went on')), out);
   end
-  assert(events(trace(writes)), 3, strjoin(trace, "\n"));
-  assert(events(trace(sigints)), interrupts, strjoin(trace, "\n"));
+  assert(trace_event_count(trace(writes)), 3, strjoin(trace, "\n"));
+  assert(trace_event_count(trace(sigints)), interrupts, strjoin(trace, "\n"));
   assert(numel(stop), 1, strjoin(trace, "\n"));
   assert(~isempty(sigints) && max(writes) < min(sigints) && max(sigints) < stop, ...
          strjoin(trace, "\n"));
