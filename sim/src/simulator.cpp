@@ -135,6 +135,20 @@ template <typename F> auto Simulator::locked(F &&work) {
   return result;
 }
 
+// A call on a number the host took for a device: `work(node)` runs with the
+// model locked and the clock brought up to date. Nothing comes back when the
+// number stopped being a device before we got the lock: the call is libc's.
+template <typename Work> auto Simulator::on_device(int fd, Work &&work) {
+  using Result = decltype(work(0));
+  return locked([&]() -> std::optional<Result> {
+    const int node = device_node(fd);
+    if (node < 0)
+      return std::nullopt;
+    sync_real_clock();
+    return work(node);
+  });
+}
+
 namespace {
 
 // Hosts that take SIGINT on a thread of their own (Octave) only raise a flag
@@ -567,14 +581,7 @@ int Simulator::open_device(int node) {
 }
 
 ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
-  bool pass = false;
-  const ssize_t result = locked([&]() -> ssize_t {
-    const int node = device_node(fd);
-    if (node < 0) {
-      pass = true;
-      return 0;
-    }
-    sync_real_clock();
+  const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
       errno = EFAULT;
       return -1;
@@ -598,20 +605,11 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
     count_operation();
     return static_cast<ssize_t>(n);
   });
-  if (pass)
-    return real::read()(fd, buffer, count);
-  return result;
+  return result ? *result : real::read()(fd, buffer, count);
 }
 
 ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
-  bool pass = false;
-  const ssize_t result = locked([&]() -> ssize_t {
-    const int node = device_node(fd);
-    if (node < 0) {
-      pass = true;
-      return 0;
-    }
-    sync_real_clock();
+  const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
       errno = EFAULT;
       return -1;
@@ -638,20 +636,11 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
     }
     return static_cast<ssize_t>(n);
   });
-  if (pass)
-    return real::write()(fd, buffer, count);
-  return result;
+  return result ? *result : real::write()(fd, buffer, count);
 }
 
 int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
-  bool pass = false;
-  const int result = locked([&]() -> int {
-    const int node = device_node(fd);
-    if (node < 0) {
-      pass = true;
-      return 0;
-    }
-    sync_real_clock();
+  const auto result = on_device(fd, [&](int node) -> int {
     const std::string prefix =
         std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
     auto fail = [&](int error) {
@@ -701,9 +690,7 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
     count_operation();
     return rc;
   });
-  if (pass)
-    return real::ioctl()(fd, request, argument);
-  return result;
+  return result ? *result : real::ioctl()(fd, request, argument);
 }
 
 int Simulator::close_device(int fd) {
@@ -714,28 +701,19 @@ int Simulator::close_device(int fd) {
     g_sigint_activity.fetch_add(1);
     return phantom_zero ? 0 : real::close()(fd);
   }
-  bool pass = false;
-  const int result = locked([&]() -> int {
-    const int node = device_node(fd);
-    if (node < 0) {
-      pass = true;
-      return 0;
-    }
+  const auto result = on_device(fd, [&](int node) -> int {
     g_fd_node[fd].store(0, std::memory_order_release);
     --open_count_;
-    sync_real_clock();
     trace(std::string("close ") + node_name(node));
     count_operation();
+    g_sigint_activity.fetch_add(1);
     if (fd == 0 && zero_is_device_) {
       zero_is_device_ = false;
       return 0;
     }
     return real::close()(fd);
   });
-  if (pass)
-    return real::close()(fd);
-  g_sigint_activity.fetch_add(1);
-  return result;
+  return result ? *result : real::close()(fd);
 }
 
 void Simulator::defer_release(int fd, bool closed) {

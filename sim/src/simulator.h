@@ -153,6 +153,7 @@ private:
 
   // Everything below runs with mutex_ held.
   template <typename F> auto locked(F &&work);
+  template <typename Work> auto on_device(int fd, Work &&work);
   void raise_sigint(Delivery delivery);
   // A handler that runs while this thread is inside a device call (it holds
   // the lock) may let go of a device; the bookkeeping waits until the call
