@@ -10,16 +10,18 @@ constexpr int kRows = 3;
 constexpr int kColumns = 1000;
 constexpr std::int32_t kLastTickOfWindow = 1000;
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
+void command(const dap::mex::Call &call) {
+  dap::mex::Matrix words(kRows, kColumns);
   dap::GuardedSession session(dap::GuardOutput::standard_output);
   if (!session.open_both())
     return;
-
-  plhs[0] = mxCreateDoubleMatrix(kRows, kColumns, mxREAL);
+  words.hand_to(call.plhs[0]);
   // Words are put together by their place in the stream, so a poll that ends
   // in the middle of a word does not shift every later word by a byte.
-  dap::take_samples(session.binary(), mxGetPr(plhs[0]), kRows * kColumns, dap::ticks_now(),
+  dap::take_samples(session.binary(), words.data(), kRows * kColumns, dap::ticks_now(),
                     kLastTickOfWindow);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

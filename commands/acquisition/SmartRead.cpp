@@ -16,11 +16,11 @@ constexpr std::size_t kRows = kCap * kRowsPerRecord; // 3000
 constexpr std::int32_t kLastTick = 609;
 constexpr int kRampEnd = 1000;
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
-  plhs[0] = mxCreateDoubleMatrix(kRows, kChannels, mxREAL);
-  double *smart = mxGetPr(plhs[0]);
+void command(const dap::mex::Call &call) {
+  dap::mex::Matrix result(kRows, kChannels);
+  double *smart = result.data();
+  // Handed over before the opens: a call that cannot open returns zeros.
+  result.hand_to(call.plhs[0]);
   std::uint32_t kept[kChannels] = {};
 
   dap::ChannelSession session;
@@ -29,12 +29,13 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
   const int text = session.text();
   const int binary = session.binary();
 
-  // Without a guard the channels stay ours after a Ctrl-C, so what was
-  // started is still stopped before the host takes the interrupt.
+  // After a Ctrl-C nothing more is sent, as in the guarded commands: the
+  // operator stopped the call, and the host acts on the interrupt next.
   DAPSendLine(text, "start cleanhouse\r");
-  const bool cleaned = dap::wait_ticks(10);
+  if (!dap::wait_ticks(10))
+    return;
   DAPSendLine(text, "stop cleanhouse\r");
-  if (!cleaned || !dap::wait_ticks(10))
+  if (!dap::wait_ticks(10))
     return;
   DAPFlush(binary);
   DAPFlush(text);
@@ -58,3 +59,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
   for (int l = 0; l <= kRampEnd; ++l)
     smart[l] = l;
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -17,8 +17,8 @@ constexpr std::int32_t kReplyWindow = 1000; // ticks from just before the start 
 // ever, so counts above this are refused rather than quietly cut short.
 constexpr double kMaxPulses = 1000000;
 
-const char kUsage[] = "TandemRead usage: v = TandemRead([1 x 8 vector of pulse counts])";
-const char kTooMany[] = "TandemRead: a pulse count may be at most 1000000";
+const char kUsage[] = "usage: v = TandemRead([1 x 8 vector of pulse counts])";
+const char kTooMany[] = "a pulse count may be at most 1000000";
 
 // The channel index rides in bits 12 to 14 with its bit order reversed.
 std::uint16_t channel_code(int channel) {
@@ -46,14 +46,13 @@ double reply_word(int fd) {
   return dap::le_i16(bytes);
 }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  const double *counts = dap::mex::real_argument(nrhs, prhs, kChannels, kUsage);
+void command(const dap::mex::Call &call) {
+  const double *counts = dap::mex::real_argument(call, kChannels, kUsage);
   for (int i = 0; i < kChannels; ++i)
     if (counts[i] > kMaxPulses)
-      mexErrMsgTxt(kTooMany);
+      dap::mex::fail(dap::mex::kBadArgument, kTooMany);
 
+  dap::mex::Matrix result(1, kChannels);
   dap::GuardedSession session;
   if (!session.open_both())
     return;
@@ -63,8 +62,8 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
   DAPFlush(binary);
   DAPFlush(text);
 
-  plhs[0] = mxCreateDoubleMatrix(1, kChannels, mxREAL);
-  double *replies = mxGetPr(plhs[0]);
+  result.hand_to(call.plhs[0]);
+  double *replies = result.data();
 
   for (int i = 0; i < kChannels && !dap::interrupted(); ++i) {
     const std::uint16_t code = channel_code(i);
@@ -100,3 +99,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
     replies[i] = 4 * first + 2 * second + third;
   }
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

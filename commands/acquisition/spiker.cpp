@@ -15,13 +15,13 @@ constexpr std::size_t kElementsPerRecord = 2 + kValues;
 constexpr std::size_t kRowLength = kChannels * kCap * kElementsPerRecord; // 17600
 constexpr std::int32_t kLastTick = 1099;
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
-  dap::GuardedSession session;
+void command(const dap::mex::Call &call) {
   std::uint32_t kept[kChannels] = {};
-  plhs[0] = mxCreateDoubleMatrix(1, kRowLength, mxREAL);
-  double *row = mxGetPr(plhs[0]);
+  dap::mex::Matrix result(1, kRowLength);
+  double *row = result.data();
+  // Handed over before the opens: a call that cannot open returns zeros.
+  result.hand_to(call.plhs[0]);
+  dap::GuardedSession session;
 
   if (!session.open_both())
     return;
@@ -54,3 +54,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
                        });
   dap::wait_ticks(10);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -2,9 +2,15 @@
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+namespace {
+
+void command(const dap::mex::Call &) {
   dap::GuardedSession session;
   if (!session.open_both())
     return;
   dap::reset_board(session.text(), session.binary());
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -4,9 +4,11 @@
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
+namespace {
+
+void command(const dap::mex::Call &call) {
   // Room for the carriage return that ends a DAPL line.
-  char *line = dap::mex::text_argument(nrhs, prhs, 1, "usage: BrdCmd('DAPL command line')");
+  char *line = dap::mex::text_argument(call, 1, "usage: BrdCmd('DAPL command line')");
   std::strcat(line, "\r");
 
   dap::GuardedSession session;
@@ -14,3 +16,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
     return;
   DAPSendLine(session.text(), line);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

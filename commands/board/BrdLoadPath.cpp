@@ -4,12 +4,13 @@
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  const char *name =
-      dap::mex::text_argument(nrhs, prhs, 0, "usage: BrdLoadPath('path of a DAPL file')");
+namespace {
+
+void command(const dap::mex::Call &call) {
+  const char *name = dap::mex::text_argument(call, 0, "usage: BrdLoadPath('path of a DAPL file')");
   char path[dap::kPathBufferSize];
   if (std::strlen(name) >= sizeof path)
-    mexErrMsgTxt("DAPL file path too long: at most 79 characters");
+    dap::mex::fail(dap::mex::kBadArgument, "DAPL file path too long: at most 79 characters");
   std::strcpy(path, name);
 
   dap::GuardedSession session;
@@ -17,3 +18,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
     return;
   DAPSendFile(session.text(), path);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

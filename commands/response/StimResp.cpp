@@ -12,11 +12,9 @@ constexpr char kBoardLoader[] =
 constexpr char kEventProgram[] = "/home/labrig/matlab/intrfc/dap/stimresp.dap";
 constexpr int kPasses = 3;
 constexpr std::int32_t kWindowTicks = 2000;
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
+void command(const dap::mex::Call &call) {
+  response::EventMatrix events(call.plhs[0]);
   dap::GuardedSession session;
-  response::EventMatrix events(plhs[0]);
   // The loader's outcome is not ours to judge: a board it failed to load
   // simply sends no events.
   static_cast<void>(std::system(kBoardLoader));
@@ -30,3 +28,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
   }
   dap::wait_ticks(response::kSettleTicks);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -16,17 +16,15 @@ constexpr std::int32_t kWindowTicks = 1100;
 bool is_threshold_row(const mxArray *a) {
   return dap::mex::is_real_double(a) && mxGetM(a) == 1 && mxGetN(a) == kThresholds;
 }
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs != 1 || !is_threshold_row(prhs[0]))
-    mexErrMsgTxt(kUsage);
+void command(const dap::mex::Call &call) {
+  if (call.nrhs != 1 || !is_threshold_row(call.prhs[0]))
+    dap::mex::fail(dap::mex::kUsage, kUsage);
   std::int16_t thresholds[kThresholds];
   for (int k = 0; k < kThresholds; ++k)
-    thresholds[k] = dap::to_int16(mxGetPr(prhs[0])[k]);
+    thresholds[k] = dap::to_int16(mxGetPr(call.prhs[0])[k]);
 
+  response::EventMatrix events(call.plhs[0]);
   dap::GuardedSession session;
-  response::EventMatrix events(plhs[0]);
   if (!session.open_both() || !response::load_programs(session, kEventProgram))
     return;
   // One line per threshold: the board takes each LET as a command of its own.
@@ -43,3 +41,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
     return;
   dap::wait_ticks(response::kSettleTicks);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -20,8 +20,9 @@ std::array<std::uint8_t, 2 * kTableWords> pulse_table() {
 } // namespace
 
 EventMatrix::EventMatrix(mxArray *&slot) {
-  slot = mxCreateDoubleMatrix(kRows, kChannels, mxREAL);
-  values_ = mxGetPr(slot);
+  dap::mex::Matrix matrix(kRows, kChannels);
+  values_ = matrix.data();
+  matrix.hand_to(slot);
 }
 
 bool EventMatrix::take(const std::uint8_t *record) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "dap_link/dap_link.h"
-#include "mex.h"
+#include "dap_link/mex_gateway.h"
 
 namespace response {
 
@@ -26,8 +26,9 @@ public:
   static constexpr std::uint32_t kCap = 100;
   static constexpr std::size_t kRecordSize = 10;
 
-  // Creates the zero matrix and stores it in `slot` right away, so that every
-  // later way out of the call hands it to the caller.
+  // Creates the zero matrix and hands it to `slot` right away, so that every
+  // later way out of the call returns it to the caller. Made before the
+  // channel session, as every result is.
   explicit EventMatrix(mxArray *&slot);
 
   // Sorts one 10-byte event record into its channel's next slot. Returns

@@ -27,17 +27,16 @@ static_assert(std::atomic<std::sig_atomic_t>::is_always_lock_free,
 // so the board is always told to stop. The interrupt is not passed on.
 void loopstop(int) { stop_looping.store(1); }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
+void command(const dap::mex::Call &call) {
   const double *values = dap::mex::real_argument(
-      nrhs, prhs, stimulus::kWaveEntries,
+      call, stimulus::kWaveEntries,
       "usage: PairOut(values), values a real double array of at least 602 elements");
   const stimulus::WaveformTable table = stimulus::make_waveform_table(values);
 
   stop_looping.store(0);
   dap::SigintHandler sigint(loopstop);
-  dap::ChannelSession session;
+  // Ctrl-C ends the output loop, not the call: the board is still told to stop.
+  dap::ChannelSession session(dap::OnInterrupt::finish_call);
   if (!session.open_both())
     return;
 
@@ -61,3 +60,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
   sigint.restore();
   DAPSendLine(session.text(), "stop\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -51,14 +51,12 @@ Ending send_in_chunks(int fd, const std::vector<std::uint8_t> &table, std::size_
   return Ending::complete;
 }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs < 1 || !dap::mex::is_real_double(prhs[0]))
-    mexErrMsgTxt(kUsage);
+void command(const dap::mex::Call &call) {
+  if (call.nrhs < 1 || !dap::mex::is_real_double(call.prhs[0]))
+    dap::mex::fail(dap::mex::kUsage, kUsage);
   // One entry per row; a matrix with rows but no columns has no values to read.
-  const std::size_t entries = mxGetM(prhs[0]);
-  const double *values = dap::mex::real_argument(nrhs, prhs, entries, kUsage);
+  const std::size_t entries = mxGetM(call.prhs[0]);
+  const double *values = dap::mex::real_argument(call, entries, kUsage);
 
   std::vector<std::uint8_t> table(2 * entries);
   for (std::size_t i = 0; i < entries; ++i)
@@ -85,6 +83,12 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
   // An interrupt is already on its way to the host; only a failure is an error.
   if (ending == Ending::interrupted)
     mexPrintf("PairSend: %s\n", message);
+  else if (ending == Ending::stalled)
+    dap::mex::fail("dap:PairSend:stalled", message);
   else
-    mexErrMsgTxt(message);
+    dap::mex::fail("dap:PairSend:channelFailed", message);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -4,7 +4,9 @@
 #include "dap_link/mex_gateway.h"
 #include "dap_link/ticks.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+namespace {
+
+void command(const dap::mex::Call &) {
   dap::GuardedSession session;
   if (!session.open_both())
     return;
@@ -13,3 +15,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
     return;
   DAPSendLine(session.text(), "start twplsa,twplsb\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

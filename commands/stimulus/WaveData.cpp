@@ -13,11 +13,13 @@ void transfer(const stimulus::WaveformTable &table) {
   DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
 }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
+void command(const dap::mex::Call &call) {
   const double *samples = dap::mex::real_argument(
-      nrhs, prhs, stimulus::kWaveEntries,
+      call, stimulus::kWaveEntries,
       "usage: WaveData(samples), samples a real double array of at least 602 elements");
   transfer(stimulus::make_waveform_table(samples));
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

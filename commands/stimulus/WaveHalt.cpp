@@ -3,9 +3,15 @@
 #include "dap_link/mex_gateway.h"
 #include "dap_link/session.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+namespace {
+
+void command(const dap::mex::Call &) {
   dap::ChannelSession session;
   if (!session.open_both())
     return;
   DAPSendLine(session.text(), "stop\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -43,13 +43,15 @@ void transfer(const stimulus::WaveformTable &table) {
   DAPSendLine(session.text(), "STOP\r");
 }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
+void command(const dap::mex::Call &call) {
   const double *samples = dap::mex::real_argument(
-      nrhs, prhs, stimulus::kWaveEntries,
+      call, stimulus::kWaveEntries,
       "usage: WaveOut(samples), samples a real double array of at least 602 elements");
   const stimulus::WaveformTable table = stimulus::make_waveform_table(samples);
   mexPrintf("%d %d\n", table.entry(600), table.entry(601));
   transfer(table);
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -4,7 +4,9 @@
 #include "dap_link/session.h"
 #include "dap_link/ticks.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+namespace {
+
+void command(const dap::mex::Call &) {
   dap::ChannelSession session;
   if (!session.open_both())
     return;
@@ -12,3 +14,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
   dap::wait_ticks(10);
   DAPSendLine(session.text(), "stop recorda,recordb\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -7,15 +7,13 @@ namespace {
 constexpr int kRecordBytes = 4;
 constexpr std::int32_t kLastTickOfWindow = 1000;
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
+void command(const dap::mex::Call &call) {
+  dap::mex::Matrix result(1, 2);
   dap::GuardedSession session(dap::GuardOutput::standard_output);
   if (!session.open_both())
     return;
-
-  plhs[0] = mxCreateDoubleMatrix(1, 2, mxREAL);
-  double *offsets = mxGetPr(plhs[0]);
+  result.hand_to(call.plhs[0]);
+  double *offsets = result.data();
 
   DAPSendLine(session.text(), "start offseta,offsetb\r");
   // Read however the wait ended, so that part of a record does not linger in
@@ -33,3 +31,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int, const mxArray *[]) {
   // offseta keeps running: it is the board's own offset tracker.
   DAPSendLine(session.text(), "stop offsetb\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -3,10 +3,16 @@
 #include "dap_link/mex_gateway.h"
 #include "dap_link/session.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int, const mxArray *[]) {
+namespace {
+
+void command(const dap::mex::Call &) {
   dap::ChannelSession session;
   if (!session.open_both())
     return;
   // A bare name: the operator keeps this variant next to the experiment scripts.
   DAPSendFile(session.text(), "shrtrecT.dap");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

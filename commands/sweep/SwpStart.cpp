@@ -2,8 +2,10 @@
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  const double *mode = dap::mex::real_argument(nrhs, prhs, 1, "SwpStart usage: SwpStart(mode)");
+namespace {
+
+void command(const dap::mex::Call &call) {
+  const double *mode = dap::mex::real_argument(call, 1, "usage: SwpStart(mode)");
   const bool with_leading_record = dap::to_int32(mode[0]) == 2;
 
   dap::GuardedSession session;
@@ -18,3 +20,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
     DAPSendLine(session.text(), "fill trigpipe 2\r");
   }
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -2,8 +2,10 @@
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 
-DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]) {
-  const double *mode = dap::mex::real_argument(nrhs, prhs, 1, "SwpStop usage: SwpStop(mode)");
+namespace {
+
+void command(const dap::mex::Call &call) {
+  const double *mode = dap::mex::real_argument(call, 1, "usage: SwpStop(mode)");
   const bool with_leading_record = dap::to_int32(mode[0]) == 2;
 
   dap::GuardedSession session;
@@ -12,3 +14,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *[], int nrhs, const mxArray *prhs[]
   DAPSendLine(session.text(), "stop shrtreca\r");
   DAPSendLine(session.text(), with_leading_record ? "stop shrtrecb\r" : "stop shrtrecc\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(0, command)

@@ -41,31 +41,31 @@ void take_block(int binary, double *samples) {
     samples[i / 2] = dap::le_i16(block + i);
 }
 
-} // namespace
-
-DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  if (nrhs != 1 || !mxIsChar(prhs[0]) || mxGetM(prhs[0]) != 1 || mxGetN(prhs[0]) != 1)
-    mexErrMsgTxt(kUsage);
+void command(const dap::mex::Call &call) {
+  const mxArray *argument = call.nrhs == 1 ? call.prhs[0] : nullptr;
+  if (argument == nullptr || !mxIsChar(argument) || mxGetM(argument) != 1 || mxGetN(argument) != 1)
+    dap::mex::fail(dap::mex::kUsage, kUsage);
   char letter[2] = {0, 0};
-  mxGetString(prhs[0], letter, sizeof letter);
+  mxGetString(argument, letter, sizeof letter);
 
+  dap::mex::Matrix result(1, kBlocks * kBlockSamples);
   dap::GuardedSession session;
   if (!session.open_both())
     return;
   DAPFlush(session.binary());
   DAPFlush(session.text());
 
+  // Refused only now, as the run always has: the channels are drained first.
+  // The error is raised once the session has closed them.
   const char *program = program_for(letter[0]);
-  if (program == nullptr) {
-    session.close();
-    mexErrMsgTxt(kUsage);
-  }
+  if (program == nullptr)
+    dap::mex::fail(dap::mex::kBadArgument, kUsage);
   dap::send_dapl_file(session.text(), program);
   if (!dap::wait_ticks(1))
     return;
 
-  plhs[0] = mxCreateDoubleMatrix(1, kBlocks * kBlockSamples, mxREAL);
-  double *samples = mxGetPr(plhs[0]);
+  result.hand_to(call.plhs[0]);
+  double *samples = result.data();
 
   // The v1 pulse is what the run records the board's answer to.
   DAPSendLine(session.text(), "let v1=16384\r");
@@ -82,3 +82,7 @@ DAP_MEX_ENTRY void mexFunction(int, mxArray *plhs[], int nrhs, const mxArray *pr
     return;
   DAPSendLine(session.text(), "stop recorda,recordb\r");
 }
+
+} // namespace
+
+DAP_MEX_GATEWAY(1, command)

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -23,7 +24,21 @@ constexpr std::size_t kFileBlock = 1024;
 constexpr std::size_t kDrainBlock = 2048;
 constexpr useconds_t kDrainPause = 100000;
 
+// Once Ctrl-C has ended the call, no device operation is made: the guard
+// has let go of the channels (when the host took the interrupt itself, it
+// lets go of them now, from this very check), and a command without the
+// guard sends nothing more either. The operation fails as a call cut short
+// by a signal would.
+bool withheld() {
+  if (!dap::device_withheld())
+    return false;
+  errno = EINTR;
+  return true;
+}
+
 int query(int fd, unsigned long request) {
+  if (withheld())
+    return -1;
   std::int32_t value = 0;
   // Only a return of exactly 0 is success: some drivers answer with a
   // positive count and leave the value untouched.
@@ -41,15 +56,21 @@ int DAPPutAvail(int fd) { return query(fd, kRequestWritable); }
 int DAPAccelVersion(int fd) { return query(fd, kRequestVersion); }
 
 int DAPSetTimeout(int fd, int timeout) {
+  if (withheld())
+    return -1;
   std::int32_t value = timeout;
   return ioctl(fd, kRequestTimeout, &value) == 0 ? 0 : -1;
 }
 
 int DAPSendLine(int fd, const char *line) {
+  if (withheld())
+    return -1;
   return static_cast<int>(write(fd, line, std::strlen(line)));
 }
 
 int DAPSendFile(int fd, const char *path) {
+  if (withheld())
+    return -1;
   const int file = open(path, O_RDONLY);
   if (file < 0)
     return -1;
@@ -74,6 +95,11 @@ int DAPSendFile(int fd, const char *path) {
     for (ssize_t i = 0; i < got; ++i)
       if (block[i] == '\n')
         block[i] = '\r';
+    // A Ctrl-C during the transfer ends it here, not after the whole file.
+    if (withheld()) {
+      close(file);
+      return -1;
+    }
     const ssize_t sent = write(fd, block, static_cast<std::size_t>(got));
     if (sent < 0) {
       close(file);
@@ -108,15 +134,19 @@ int DAPFlush(int fd) {
     }
     const std::size_t n =
         ready < static_cast<int>(kDrainBlock) ? static_cast<std::size_t>(ready) : kDrainBlock;
-    total += static_cast<int>(read(fd, drain, n));
+    total += DAPRead(fd, drain, n);
   }
 }
 
 int DAPRead(int fd, void *buffer, std::size_t count) {
+  if (withheld())
+    return -1;
   return static_cast<int>(read(fd, buffer, count));
 }
 
 int DAPWrite(int fd, const void *buffer, std::size_t count) {
+  if (withheld())
+    return -1;
   return static_cast<int>(write(fd, buffer, count));
 }
 

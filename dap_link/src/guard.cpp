@@ -100,28 +100,50 @@ bool poll_host_interrupt() {
 
 } // namespace
 
+// The host's whole disposition (handler, flags, mask), so that it comes back
+// exactly as the host installed it: a handler that takes SA_SIGINFO, runs on
+// an alternate stack or wants its calls left unrestarted gets the interrupt
+// the way it asked for it. Written before ctrl_c is installed and not again
+// until the guard is gone, so the handler reads it whole.
+struct sigaction g_previous_action {};
+
 void mysig() {
-  void (*previous)(int) = signal(SIGINT, ctrl_c);
+  struct sigaction guard {};
+  guard.sa_handler = ctrl_c;
+  sigemptyset(&guard.sa_mask);
+  // Restarted calls find the number pointed at /dev/null and end at once;
+  // the alternate stack, when the host keeps one, is where it wants handlers.
+  guard.sa_flags = SA_RESTART | SA_ONSTACK;
+  struct sigaction current {};
+  if (sigaction(SIGINT, nullptr, &current) != 0)
+    return;
   // Installing over ourselves would store our own handler as the one to hand
   // the interrupt on to, and Ctrl-C could never reach the host again.
-  if (previous != SIG_ERR && previous != ctrl_c)
-    old_handler.store(previous);
+  const bool ours = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == ctrl_c;
+  if (!ours) {
+    g_previous_action = current;
+    old_handler.store((current.sa_flags & SA_SIGINFO) ? nullptr : current.sa_handler);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+  }
+  sigaction(SIGINT, &guard, nullptr);
 }
 
-void restoresig() { signal(SIGINT, old_handler.load()); }
+void restoresig() { sigaction(SIGINT, &g_previous_action, nullptr); }
 
 void ctrl_c(int) {
   const int saved_errno = errno;
   g_in_handler.fetch_add(1);
   dap::detail::set_interrupted(true);
 
-  void (*previous)(int) = old_handler.load();
+  const bool host_default =
+      !(g_previous_action.sa_flags & SA_SIGINFO) && g_previous_action.sa_handler == SIG_DFL;
   if (!g_taken.exchange(true)) {
     // Print directly when the lines belong on standard output or when the
     // re-raised interrupt is going to end the process; otherwise the call
     // prints them in the command window as it returns.
-    const bool direct = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output) ||
-                        previous == SIG_DFL;
+    const bool direct =
+        g_output.load() == static_cast<int>(dap::GuardOutput::standard_output) || host_default;
     if (direct)
       write_all(kClosingLine, sizeof kClosingLine - 1);
     else
@@ -130,10 +152,12 @@ void ctrl_c(int) {
     if (direct)
       write_all(kExitingLine, sizeof kExitingLine - 1);
   }
-  signal(SIGINT, previous);
+  restoresig();
   // Only now may the call end: were it to end first, the next call's guard
   // could be installed before the line above took it away again.
   g_in_handler.fetch_sub(1);
+  // SIGINT is blocked while this handler runs, so the host's disposition
+  // takes it as soon as we return.
   raise(SIGINT);
   errno = saved_errno;
 }

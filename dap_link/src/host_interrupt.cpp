@@ -7,18 +7,22 @@
 namespace dap::detail {
 namespace {
 
-// Some hosts (Octave among them) collect SIGINT on a thread of their own and
-// only raise a flag, so a SIGINT handler of ours never runs there. The flags
-// are looked up at run time; a host without them simply has none.
+// How a host tells a plug-in that the operator pressed Ctrl-C, when the
+// plug-in's own SIGINT handler may never run:
+// - Octave takes SIGINT on a thread of its own and raises
+//   `octave_interrupt_state`. Its other flag, `octave_signal_caught`, rises
+//   for every signal it catches, a child process ending among them, so it
+//   says nothing about Ctrl-C and is not looked at.
+// - A desktop host that takes Ctrl-C itself answers the query
+//   `utIsInterruptPending` from its runtime library.
+// Both are looked up at run time; a host without them simply has none.
 struct HostInterruptFlags {
   volatile sig_atomic_t *state = nullptr;
-  volatile sig_atomic_t *caught = nullptr;
+  bool (*query)() = nullptr;
   HostInterruptFlags()
       : state(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"))),
-        caught(static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_signal_caught"))) {}
-  bool pending() const {
-    return (state != nullptr && *state > 0) || (caught != nullptr && *caught != 0);
-  }
+        query(reinterpret_cast<bool (*)()>(dlsym(RTLD_DEFAULT, "utIsInterruptPending"))) {}
+  bool pending() const { return (state != nullptr && *state > 0) || (query != nullptr && query()); }
 };
 
 } // namespace

@@ -18,17 +18,27 @@ bool poll_host_interrupt() {
   return !g_host_pending_at_start.load() && detail::host_interrupt_pending();
 }
 
+std::atomic<int> g_live_sessions{0};
+
 } // namespace
 
-ChannelSession::ChannelSession()
+namespace detail {
+int live_sessions() { return g_live_sessions.load(); }
+} // namespace detail
+
+ChannelSession::ChannelSession(OnInterrupt on_interrupt)
     : text_slot_(&own_text_), binary_slot_(&own_binary_), watches_host_(true) {
+  g_live_sessions.fetch_add(1);
   detail::set_interrupted(false);
+  detail::set_keep_device_after_interrupt(on_interrupt == OnInterrupt::finish_call);
   g_host_pending_at_start.store(detail::host_interrupt_pending());
   detail::set_interrupt_probe(poll_host_interrupt);
 }
 
 ChannelSession::ChannelSession(std::atomic<int> &text_slot, std::atomic<int> &binary_slot)
     : text_slot_(&text_slot), binary_slot_(&binary_slot) {
+  g_live_sessions.fetch_add(1);
+  detail::set_keep_device_after_interrupt(false);
   text_slot_->store(0);
   binary_slot_->store(0);
 }
@@ -37,6 +47,10 @@ ChannelSession::~ChannelSession() {
   ChannelSession::close();
   if (watches_host_)
     detail::set_interrupt_probe(nullptr);
+  // The interrupt belonged to this call; whatever runs next starts afresh.
+  detail::set_interrupted(false);
+  detail::set_keep_device_after_interrupt(false);
+  g_live_sessions.fetch_sub(1);
 }
 
 bool ChannelSession::open_into(std::atomic<int> &slot, const char *path, const char *name) {

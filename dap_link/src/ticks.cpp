@@ -8,6 +8,7 @@ namespace dap {
 namespace {
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool (*)()> g_probe{nullptr};
+std::atomic<bool> g_keep_device{false};
 } // namespace
 
 std::uint32_t ticks_now() {
@@ -35,6 +36,8 @@ bool interrupted() {
   return probe != nullptr && probe();
 }
 
+bool device_withheld() { return !g_keep_device.load(std::memory_order_acquire) && interrupted(); }
+
 bool wait_ticks_from(std::uint32_t start, std::int32_t n) {
   while (ticks_since(start) <= n - 1)
     if (interrupted())
@@ -47,6 +50,9 @@ bool wait_ticks(std::int32_t n) { return wait_ticks_from(ticks_now(), n); }
 namespace detail {
 void set_interrupted(bool value) { g_interrupted.store(value, std::memory_order_release); }
 void set_interrupt_probe(bool (*probe)()) { g_probe.store(probe, std::memory_order_release); }
+void set_keep_device_after_interrupt(bool keep) {
+  g_keep_device.store(keep, std::memory_order_release);
+}
 } // namespace detail
 
 } // namespace dap

@@ -15,13 +15,16 @@
 // Descriptors of the channels the current call holds; 0 when not held.
 extern std::atomic<int> fdDapTxt;
 extern std::atomic<int> fdDapBin;
-// The SIGINT disposition in force when the guard was installed.
+// The handler of the SIGINT disposition in force when the guard was installed
+// (null when the host's handler takes SA_SIGINFO). The whole disposition,
+// flags and mask included, is kept beside it and is what comes back.
 extern std::atomic<void (*)(int)> old_handler;
 
-// Installs ctrl_c for SIGINT and keeps the previous disposition (unless the
-// guard is already installed, in which case the stored one is kept).
+// Installs ctrl_c for SIGINT with sigaction and keeps the previous
+// disposition (unless the guard is already installed, in which case the
+// stored one is kept).
 void mysig();
-// Puts the stored disposition back.
+// Puts the stored disposition back, exactly as it was.
 void restoresig();
 // The handler: reports, releases the binary then the text channel, reports
 // again, reinstates the previous disposition and raises SIGINT again.

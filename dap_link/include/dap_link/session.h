@@ -11,12 +11,23 @@
 
 namespace dap {
 
+// What a call does once the operator has pressed Ctrl-C.
+enum class OnInterrupt {
+  // The call ends: every wait and loop stops and no device operation is made
+  // any more (they fail with EINTR), whichever way the interrupt came.
+  end_call,
+  // The command takes Ctrl-C itself and finishes its own way (PairOut tells
+  // the board to stop): waits and loops still see interrupted(), but the
+  // device stays usable.
+  finish_call,
+};
+
 class ChannelSession {
 public:
   // Commands without the interrupt guard keep the descriptors to themselves.
   // Ctrl-C stays the host's business, but the call's waits and collection
   // loops end once the host holds one (dap::interrupted()).
-  ChannelSession();
+  explicit ChannelSession(OnInterrupt on_interrupt = OnInterrupt::end_call);
   ChannelSession(const ChannelSession &) = delete;
   ChannelSession &operator=(const ChannelSession &) = delete;
   virtual ~ChannelSession();
@@ -47,5 +58,10 @@ private:
   std::atomic<int> *binary_slot_;
   bool watches_host_ = false;
 };
+
+namespace detail {
+// Sessions alive in this plug-in right now (0 or 1 in a command).
+int live_sessions();
+} // namespace detail
 
 } // namespace dap

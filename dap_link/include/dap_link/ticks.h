@@ -20,6 +20,10 @@ std::int32_t tick_difference(std::uint32_t later, std::uint32_t earlier);
 // tick instead of running out its windows on closed descriptors.
 bool interrupted();
 
+// True when the current call has been interrupted and its device is no
+// longer to be touched: every channel operation checks it first.
+bool device_withheld();
+
 // The tick wait: busy-polls the clock until it has advanced `n` ticks from
 // its value at entry (loops while the difference is at most n - 1). Ends
 // early when the call is interrupted. Returns false if it was.
@@ -34,6 +38,8 @@ void set_interrupted(bool value);
 // While a guarded call runs, interrupted() also asks this probe, which looks
 // for a Ctrl-C that the host took without running our handler.
 void set_interrupt_probe(bool (*probe)());
+// A command that finishes its own way after Ctrl-C keeps using the device.
+void set_keep_device_after_interrupt(bool keep);
 // True while the host holds a Ctrl-C it took without running our handler
 // (Octave raises its own flag from a thread of its own); false in a host
 // without such a flag.

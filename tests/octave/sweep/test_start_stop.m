@@ -45,7 +45,8 @@ for command = {'SwpStart', 'SwpStop', 'SwpRead'}
       feval(command{1}, bad{k}{:});
     catch err
       failed = true;
-      assert(~isempty(strfind(err.message, [command{1} ' usage: ' command{1} '(mode)'])), err.message);
+      assert(strcmp(err.message, [command{1} ': usage: ' command{1} '(mode)']), err.message);
+      assert(strcmp(err.identifier, 'dap:usage'), err.identifier);
     end
     assert(failed, sprintf('%s accepted argument %d', command{1}, k));
     assert(isempty(sim_trace('accel')), sprintf('%s touched a device for argument %d', command{1}, k));
