@@ -1,6 +1,5 @@
 // data = marathon('A'..'H'): one long sampling run, from program load to stop.
 #include <cctype>
-#include <cstring>
 
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
@@ -23,22 +22,6 @@ const char *program_for(char letter) {
   if (lower < 'a' || lower > 'h')
     return nullptr;
   return programs[lower - 'a'];
-}
-
-// Takes block slot b when a whole block is waiting in time. A slot whose bytes
-// do not come keeps its zeros, and what is waiting stays for the next slot.
-void take_block(int binary, double *samples) {
-  if (!dap::wait_readable(binary, kBlockBytes, dap::ticks_now(), kLastTickOfBlockWait))
-    return;
-  if (DAPGetAvail(binary) < kBlockBytes)
-    return;
-  // Cleared for every block, so that a short read cannot pass on bytes of an
-  // earlier block.
-  std::uint8_t block[kBlockBytes];
-  std::memset(block, 0, sizeof block);
-  const int got = DAPRead(binary, block, sizeof block);
-  for (int i = 0; i + 1 < got; i += 2)
-    samples[i / 2] = dap::le_i16(block + i);
 }
 
 void command(const dap::mex::Call &call) {
@@ -75,8 +58,11 @@ void command(const dap::mex::Call &call) {
   if (!dap::wait_ticks(1))
     return;
 
+  // Slots are fixed by index: a block that does not come in time keeps its
+  // zeros, and what is waiting stays in the driver for the next slot.
   for (int b = 0; b < kBlocks && !dap::interrupted(); ++b)
-    take_block(session.binary(), samples + b * kBlockSamples);
+    dap::take_block(session.binary(), samples + b * kBlockSamples, kBlockSamples,
+                    kLastTickOfBlockWait);
   // An interrupted run leaves the record tasks running; SwpClose stops them.
   if (dap::interrupted())
     return;

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,20 @@ constexpr unsigned long kRequestVersion = 15;
 constexpr std::size_t kFileBlock = 1024;
 constexpr std::size_t kDrainBlock = 2048;
 constexpr useconds_t kDrainPause = 100000;
+// The largest DAPL program is a few kilobytes; a path to anything bigger (a
+// device, a log) must not hold the call or stream into the board for ever.
+constexpr long kTransferLimit = 16L * 1024 * 1024;
+// A driver that reports bytes ready but fails every read would keep a drain
+// going for ever, as would a board that never stops sending.
+constexpr int kDrainFailedReads = 10;
+constexpr std::int32_t kDrainTicks = 1000;
+
+std::atomic<void (*)(const char *, const char *)> g_warning_sink{nullptr};
+
+void warn(const char *id, const char *message) {
+  if (auto sink = g_warning_sink.load())
+    sink(id, message);
+}
 
 // Once Ctrl-C has ended the call, no device operation is made: the guard
 // has let go of the channels (when the host took the interrupt itself, it
@@ -82,7 +97,12 @@ int DAPSendFile(int fd, const char *path) {
   }
   char block[kFileBlock];
   int total = 0;
-  for (;;) {
+  for (long taken = 0;; taken += static_cast<long>(sizeof block)) {
+    if (taken >= kTransferLimit) {
+      warn("dap:transferBounded",
+           "DAPL file transfer stopped after 16 MiB: no DAPL program is that large");
+      break;
+    }
     const ssize_t got = read(file, block, sizeof block);
     if (got < 0) {
       close(file);
@@ -114,6 +134,8 @@ int DAPSendFile(int fd, const char *path) {
 int DAPFlush(int fd) {
   char drain[kDrainBlock];
   int total = 0;
+  int failed_reads = 0;
+  const std::uint32_t start = dap::ticks_now();
   for (;;) {
     // A board that keeps sending would keep us here; Ctrl-C must not.
     if (dap::interrupted())
@@ -134,7 +156,17 @@ int DAPFlush(int fd) {
     }
     const std::size_t n =
         ready < static_cast<int>(kDrainBlock) ? static_cast<std::size_t>(ready) : kDrainBlock;
-    total += DAPRead(fd, drain, n);
+    const int got = DAPRead(fd, drain, n);
+    total += got;
+    failed_reads = got < 0 ? failed_reads + 1 : 0;
+    if (failed_reads >= kDrainFailedReads) {
+      warn("dap:drainFailed", "draining a DAP channel stopped: its reads keep failing");
+      return total;
+    }
+    if (dap::ticks_since(start) > kDrainTicks) {
+      warn("dap:drainBounded", "draining a DAP channel stopped after 10 s of continuous data");
+      return total;
+    }
   }
 }
 
@@ -148,6 +180,10 @@ int DAPWrite(int fd, const void *buffer, std::size_t count) {
   if (withheld())
     return -1;
   return static_cast<int>(write(fd, buffer, count));
+}
+
+void dap::detail::set_warning_sink(void (*sink)(const char *id, const char *message)) {
+  g_warning_sink.store(sink);
 }
 
 void dap::reset_board(int text_fd, int binary_fd) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "dap_link/channel.h"
 #include "dap_link/mex_gateway.h"
 #include "dap_link/session.h"
 
@@ -60,6 +61,7 @@ void run(const Call &call, int max_outputs, void (*body)(const Call &)) {
     failure = Error(kTooManyOutputs, message);
     failed = true;
   } else {
+    detail::set_warning_sink(warn);
     try {
       body(call);
     } catch (const Error &e) {
@@ -70,6 +72,7 @@ void run(const Call &call, int max_outputs, void (*body)(const Call &)) {
       failed = true;
     }
   }
+  detail::set_warning_sink(nullptr);
   for (int k = 0; k < g_warning_count; ++k)
     mexWarnMsgIdAndTxt(g_warnings[k].id, "%s", g_warnings[k].message);
   g_warning_count = 0;

@@ -13,6 +13,11 @@
 
 namespace {
 
+std::vector<std::string> g_warnings;
+void keep_warning(const char *id, const char *message) {
+  g_warnings.push_back(std::string(id) + " " + message);
+}
+
 class ChannelOperations : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -22,8 +27,11 @@ protected:
     ASSERT_GT(text_, 0);
     ASSERT_GT(binary_, 0);
     simctl::command("trace clear");
+    g_warnings.clear();
+    dap::detail::set_warning_sink(keep_warning);
   }
   void TearDown() override {
+    dap::detail::set_warning_sink(nullptr);
     close(text_);
     close(binary_);
     for (auto &f : files_)
@@ -128,6 +136,34 @@ TEST_F(ChannelOperations, FlushReadsInDrainSizedPieces) {
   EXPECT_NE(reads[1].find("2048 -> 2048"), std::string::npos);
   EXPECT_NE(reads[2].find("4 -> 4"), std::string::npos);
   EXPECT_EQ(simctl::command("pending accel1"), "0");
+}
+
+// A drain always ends: a driver whose reads keep failing while it reports
+// bytes ready, and a board that never stops sending, each end it with one
+// warning, and the call goes on as after a drained channel.
+TEST_F(ChannelOperations, FlushEndsWhenReadsKeepFailingOrDataNeverStops) {
+  simctl::command("queue bin 0102030405060708");
+  simctl::command("fault readfail accel1 EIO");
+  DAPFlush(binary_);
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0].rfind("dap:drainFailed ", 0), 0u) << g_warnings[0];
+
+  simctl::command("fault clear");
+  g_warnings.clear();
+  DAPSendLine(text_, "pdef noise\rend\rstart noise\r");
+  const auto start = dap::ticks_now();
+  EXPECT_GT(DAPFlush(binary_), 900);
+  EXPECT_LE(dap::ticks_since(start), 1100);
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0].rfind("dap:drainBounded ", 0), 0u) << g_warnings[0];
+}
+
+// Whatever the file is, a transfer ends: /dev/zero stops at the bound, with a
+// warning, long before it could fill the host's memory or hold the call.
+TEST_F(ChannelOperations, SendFileStopsAtItsBound) {
+  EXPECT_EQ(DAPSendFile(text_, "/dev/zero"), 16 * 1024 * 1024);
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0].rfind("dap:transferBounded ", 0), 0u) << g_warnings[0];
 }
 
 TEST_F(ChannelOperations, QueriesReportFailureAsMinusOne) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,6 +55,36 @@ TEST_F(Collect, RecordsAreTakenWholeAndOnlyWhileTheWindowIsOpen) {
   // The late record stays in the driver for the next collection.
   simctl::command("advance 200");
   EXPECT_EQ(simctl::command("pending accel1"), "4");
+}
+
+// A read that comes back short keeps what arrived: the record is completed by
+// the next read, and every later record stays in frame.
+TEST_F(Collect, AShortReadDoesNotShiftLaterRecords) {
+  simctl::command("queue bin 01 00 aa bb 02 00 cc dd 03 00 ee ff");
+  simctl::command("fault shortread accel1 3");
+  std::vector<std::vector<int>> records;
+  dap::collect_records(fd_, 4, dap::ticks_now(), 20, [&](const std::uint8_t *r) {
+    records.push_back({r[0], r[1], r[2], r[3]});
+  });
+  EXPECT_EQ(records, (std::vector<std::vector<int>>{
+                         {1, 0, 0xaa, 0xbb}, {2, 0, 0xcc, 0xdd}, {3, 0, 0xee, 0xff}}));
+}
+
+// A block is taken only when it is whole; the driver is asked once more as
+// the wait gives up, so a block that is ready just then is not pushed into
+// the next slot. A short read is completed, not left to shift later blocks.
+TEST_F(Collect, BlocksAreTakenWholeAndAskedForOnceMoreAsTheWaitEnds) {
+  double samples[3] = {0, 0, 0};
+  const long now = std::stol(simctl::command("clock"));
+  simctl::command("queue bin 010002000300 at " + std::to_string(now + 11));
+  EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
+  EXPECT_EQ(std::vector<double>(samples, samples + 3), (std::vector<double>{1, 2, 3}));
+
+  simctl::command("queue bin 040005000600");
+  simctl::command("fault shortread accel1 5");
+  EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
+  EXPECT_EQ(std::vector<double>(samples, samples + 3), (std::vector<double>{4, 5, 6}));
+  EXPECT_EQ(simctl::command("pending accel1"), "0");
 }
 
 TEST_F(Collect, StreamChunksCarryTheirOffsetAndStopAtTheTotal) {

@@ -20,10 +20,14 @@ int DAPSetTimeout(int fd, int timeout);
 int DAPSendLine(int fd, const char *line);
 // Sends a file in blocks of up to 1024 bytes with every line feed turned into a
 // carriage return. Returns the bytes written, -1 if the file cannot be opened or
-// a read or write fails.
+// a read or write fails. No DAPL program comes near 16 MiB: a transfer stops
+// there with a warning (dap:transferBounded), whatever the path names.
 int DAPSendFile(int fd, const char *path);
 // Reads and discards until the channel has had nothing ready at two queries
-// 0.1 s apart; returns the total of what the reads returned.
+// 0.1 s apart; returns the total of what the reads returned. A drain always
+// ends: after 10 reads in a row that fail (dap:drainFailed) or 10 s of
+// continuous data (dap:drainBounded) it stops with a warning, and the caller
+// goes on as after a drained channel.
 int DAPFlush(int fd);
 
 // Raw transfers, so that commands never call read() or write() themselves.
@@ -32,6 +36,13 @@ int DAPRead(int fd, void *buffer, std::size_t count);
 int DAPWrite(int fd, const void *buffer, std::size_t count);
 
 namespace dap {
+namespace detail {
+// Where the channel operations report what the operator should hear about (a
+// drain or transfer cut short). The command gateway issues them as MATLAB
+// warnings once the call is over; without a sink they are dropped.
+void set_warning_sink(void (*sink)(const char *id, const char *message));
+} // namespace detail
+
 // The reset sequence that opens several commands: "\rRESET\r" on the text
 // channel, then the text channel drained, then the binary channel drained.
 void reset_board(int text_fd, int binary_fd);

@@ -18,19 +18,31 @@ namespace dap {
 bool wait_readable(int fd, int bytes, std::uint32_t start, std::int32_t last_tick);
 
 // Takes whole records of `size` bytes (size <= 64) while ticks_since(start) is
-// at most `last_tick`, tested at the top of every iteration. Each record whose
-// bytes all arrived is handed to on_record(const std::uint8_t *record).
+// at most `last_tick`, tested at the top of every iteration. A record is read
+// once the channel holds all of it; a read that comes back short keeps what
+// arrived and the next read completes the record, so later records stay in
+// frame. Each complete record is handed to
+// on_record(const std::uint8_t *record); a record still incomplete when the
+// window closes is dropped.
 template <class OnRecord>
 void collect_records(int fd, std::size_t size, std::uint32_t start, std::int32_t last_tick,
                      OnRecord &&on_record) {
   std::uint8_t record[64];
-  if (size > sizeof record)
+  if (size == 0 || size > sizeof record)
     return;
+  std::size_t have = 0;
   while (!interrupted() && ticks_since(start) <= last_tick) {
-    if (DAPGetAvail(fd) < static_cast<int>(size))
+    const std::size_t need = size - have;
+    if (DAPGetAvail(fd) < static_cast<int>(need))
       continue;
-    if (DAPRead(fd, record, size) == static_cast<int>(size))
+    const int got = DAPRead(fd, record + have, need);
+    if (got <= 0)
+      continue;
+    have += static_cast<std::size_t>(got);
+    if (have == size) {
       on_record(static_cast<const std::uint8_t *>(record));
+      have = 0;
+    }
   }
 }
 
@@ -106,5 +118,14 @@ inline int take_samples(int fd, double *samples, int sample_count, std::uint32_t
                        assembler.take(bytes, count, offset);
                      });
 }
+
+// One block of `sample_count` signed 16-bit samples (at most 1024), taken only
+// when the channel holds all of it: waits as wait_readable does, then asks
+// once more, so a block that is ready just as the window closes is still
+// taken in its own slot. A block that is not there is left in the driver and
+// `samples` untouched. A read that comes back short is completed by the next
+// ones (within another window of the same length), so later blocks keep their
+// place in the stream. Returns true when the block was taken.
+bool take_block(int fd, double *samples, int sample_count, std::int32_t last_tick);
 
 } // namespace dap
