@@ -1,4 +1,4 @@
-%SMARTREAD  Collect smart event summaries of nine channels for 6 s
+%SMARTREAD  Collect smart event summaries of nine channels for 6.1 s
 %
 %   m = SmartRead
 %

@@ -27,8 +27,8 @@
 %   window), lets go of both channels and passes the interrupt on.
 %
 %   Errors (raised before the board is touched):
-%     dap:usage           no argument, or one that is not a real numeric
-%                         (double) array;
+%     dap:usage           no argument, or one that is not a non-empty
+%                         real double array;
 %     dap:tooManyOutputs  more than two outputs were asked for.
 %
 %   See also SwpInit, SwpOpen, SwpStart, SwpOffset, SwpStop, SwpClose.

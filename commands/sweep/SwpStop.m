@@ -19,8 +19,8 @@
 %   MEX function.", lets go of both channels and passes the interrupt on.
 %
 %   Errors (raised before the board is touched):
-%     dap:usage           no argument, or one that is not a real numeric
-%                         (double) array;
+%     dap:usage           no argument, or one that is not a non-empty
+%                         real double array;
 %     dap:tooManyOutputs  an output was asked for.
 %
 %   See also SwpInit, SwpOpen, SwpStart, SwpRead, SwpOffset, SwpClose.
