@@ -25,6 +25,24 @@ find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
 set(DAP_MEX_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/mex_exports.map)
 set(DAP_MEX_VERSION_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/mex_version.c)
 
+# dap_add_help_file(<source .m> <output dir> <copy target>)
+#   Copies a help file into <output dir>, again whenever it changes; the
+#   custom target <copy target> (part of "all") does it. A comments-only
+#   <name>.m beside <name>.mex gives help and lookfor their text in MATLAB
+#   and Octave while the .mex still runs. Every copy is listed in the global
+#   property DAP_HELP_FILES, for install rules; a plug-in target's help
+#   source is also in its target property DAP_HELP_FILE.
+function(dap_add_help_file source output_dir copy_target)
+  get_filename_component(file_name ${source} NAME)
+  set(copy ${output_dir}/${file_name})
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${copy}
+    DEPENDS ${source}
+    COMMENT "Copying help file ${file_name}")
+  add_custom_target(${copy_target} ALL DEPENDS ${copy})
+  set_property(GLOBAL APPEND PROPERTY DAP_HELP_FILES ${copy})
+endfunction()
+
 # dap_add_plugin(<name> SOURCES <files...> LINK none|channel|guard [OUTPUT_DIR <dir>])
 #   LINK channel: the channel operations only; guard: all of dap_link.
 #   OUTPUT_DIR defaults to <build>/mex, the folder of the production plug-ins.
@@ -50,6 +68,18 @@ function(dap_add_plugin name)
     message(FATAL_ERROR "dap_add_plugin(${name}): LINK must be none, channel or guard")
   endif()
   set_property(GLOBAL APPEND PROPERTY DAP_PLUGINS ${target})
+
+  # Help text: <name>.m beside the first source, when there is one, goes
+  # next to the plug-in, where help and lookfor find it.
+  list(GET P_SOURCES 0 first_source)
+  get_filename_component(first_source ${first_source} ABSOLUTE)
+  get_filename_component(source_dir ${first_source} DIRECTORY)
+  set(help_source ${source_dir}/${name}.m)
+  if(EXISTS ${help_source})
+    dap_add_help_file(${help_source} ${P_OUTPUT_DIR} ${target}_help)
+    add_dependencies(${target} ${target}_help)
+    set_target_properties(${target} PROPERTIES DAP_HELP_FILE ${help_source})
+  endif()
 
   if(Matlab_FOUND)
     matlab_add_mex(NAME matlab_${name} SRC ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE}

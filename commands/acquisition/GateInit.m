@@ -1,0 +1,22 @@
+%GATEINIT  Load the threshold gate program "recthrsh.dap" onto the board
+%
+%   GateInit
+%
+%   Sends "recthrsh.dap" from the DAPL directory
+%   "/home/labrig/matlab/intrfc/dap/" on the text channel, line feeds
+%   turned into carriage returns. GateInit starts no task itself: the
+%   tasks that feed GateRead must be set running by the file or by a start
+%   line sent with BrdCmd. The board is not reset and no answer is read.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A missing file is not reported: nothing is sent.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   See also GateRead, BrdCmd.

@@ -1,0 +1,22 @@
+%SPIKERINIT  Load the spike collection program "spiker.dap" onto the board
+%
+%   SpikerInit
+%
+%   Sends "spiker.dap" from the DAPL directory
+%   "/home/labrig/matlab/intrfc/dap/" on the text channel, line feeds
+%   turned into carriage returns. It is to define the tasks cleanhouse,
+%   spikera and spikerb that spiker runs. The board is not reset, nothing
+%   is started and no answer is read.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A missing file is not reported: nothing is sent.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   See also spiker.

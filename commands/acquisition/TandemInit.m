@@ -1,0 +1,23 @@
+%TANDEMINIT  Load the tandem pulse-and-reply program "echread.dap"
+%
+%   TandemInit
+%
+%   Sends "echread.dap" from the DAPL directory
+%   "/home/labrig/matlab/intrfc/dap/" on the text channel, line feeds
+%   turned into carriage returns. It is to define the tasks echreada,
+%   echreadb, echreadc and echreadd that TandemStart and TandemRead use.
+%   The board is not reset, nothing is started and no answer is read.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A missing file is not reported: nothing is sent.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   Session: TandemInit, TandemStart, then v = TandemRead(counts).
+%   See also TandemStart, TandemRead.

@@ -1,0 +1,30 @@
+%BRDLOADPATH  Load a DAPL file given by its path onto the board
+%
+%   BrdLoadPath(path)
+%
+%   path  path of the DAPL file, absolute or relative to MATLAB's current
+%         folder, at most 79 characters; no extension is added. The file is
+%         sent on the text channel, in blocks of up to 1024 bytes, with
+%         every line feed turned into a carriage return (the board's line
+%         end). BrdLoadPath('/home/labrig/matlab/intrfc/dap/shrtrec.dap')
+%         sends the same file as BrdLoad('shrtrec').
+%
+%   Returns nothing. Does not reset the board, drain a channel or wait for
+%   an answer. A file that does not exist or cannot be read is not
+%   reported: nothing is sent and the call returns normally. Only the text
+%   channel is opened.
+%
+%   If the text channel cannot be opened, prints "Error opening accel0,
+%   errno=N" and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of the channel and passes the interrupt on; the
+%   part of the file already sent stays sent.
+%
+%   Errors (raised before the board is touched):
+%     dap:usage           no argument, or one that is not text
+%                         ("Could not convert string data.");
+%     dap:badArgument     a path longer than 79 characters;
+%     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   See also BrdLoad, BrdCmd, BrdClear.

@@ -1,0 +1,23 @@
+%PAIRINIT  Load the two-pulse stimulus program "twpls.dap" onto the board
+%
+%   PairInit
+%
+%   Sends "twpls.dap" from the DAPL directory
+%   "/home/labrig/matlab/intrfc/dap/" on the text channel, line feeds
+%   turned into carriage returns. It is to define the stimulus tasks
+%   twplsa and twplsb that PairStart starts and PairSend feeds. The board
+%   is not reset, nothing is started and no answer is read.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A missing file is not reported: nothing is sent.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   Session: PairInit, PairStart, then PairSend(values) as often as needed.
+%   See also PairStart, PairSend, PairOut.

@@ -1,0 +1,31 @@
+%PAIROUT  Play a 602-entry waveform table ten times, once a second
+%
+%   PairOut(values)
+%
+%   values  real double array of at least 602 elements; the first 602 in
+%           storage order make the waveform table. Each is truncated toward
+%           zero and its low 16 bits are sent as a signed 16-bit count
+%           (1.5 gives 1, 40000 gives -25536).
+%
+%   Resets the board (RESET, then drains the text and the binary channel),
+%   sends "twpls.dap" from MATLAB's current folder (not the DAPL
+%   directory), writes the 1204-byte table to the binary channel ten times,
+%   1 s (100 ticks of 10 ms) apart, and sends "stop" (which ends every
+%   running task). A call lasts about 10 s. Returns nothing, prints
+%   nothing. A missing "twpls.dap" is not reported. For tables of any
+%   length on a running session, see PairSend.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing reaches the board.
+%   Ctrl-C ends the loop after the current 1-s pass (at least one table is
+%   always written) and "stop" is still sent. Under MATLAB PairOut takes
+%   the interrupt itself and returns normally; Octave takes it itself and
+%   acts on it once the call has returned.
+%
+%   Errors (raised before the board is touched):
+%     dap:usage           no argument, or not a real double array of at
+%                         least 602 elements;
+%     dap:tooManyOutputs  an output was asked for.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%
+%   See also PairSend, PairInit, PairStart, WaveOut.

@@ -1,0 +1,21 @@
+%PAIRSTART  Start the two-pulse stimulus tasks
+%
+%   PairStart
+%
+%   Waits 0.1 s (10 ticks of 10 ms) after opening the channels, since the
+%   board needs a moment before it takes a start, then sends "start
+%   twplsa,twplsb" on the text channel. Load the tasks with PairInit first;
+%   no command of the family stops them.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing; a call lasts 0.1 s. The board's answer is not read.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on;
+%   during the wait, the start line is not sent.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%
+%   See also PairInit, PairSend, PairOut.

@@ -1,0 +1,25 @@
+%WAVEDATA  Send one 602-entry waveform table to the output WaveInit set up
+%
+%   WaveData(samples)
+%
+%   samples  real double array of at least 602 elements; the first 602 in
+%            storage order make the table (elements after the 602nd are
+%            ignored). Each is truncated toward zero and its low 16 bits
+%            are sent as a signed 16-bit count (-3.5 gives -3, 70000 gives
+%            4464).
+%
+%   Writes the 1204-byte table to the binary channel in one write and
+%   returns at once. Sends nothing on the text channel; the output defined
+%   by "test4.dap" (WaveInit) takes the table. Returns nothing and prints
+%   nothing, not even a failed write.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C is left to MATLAB.
+%
+%   Errors (raised before the board is touched):
+%     dap:usage           no argument, or not a real double array of at
+%                         least 602 elements;
+%     dap:tooManyOutputs  an output was asked for.
+%
+%   See also WaveInit, WaveHalt, WaveOut.

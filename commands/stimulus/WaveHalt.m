@@ -1,0 +1,18 @@
+%WAVEHALT  Stop the waveform output (and every other running task)
+%
+%   WaveHalt
+%
+%   Sends "stop" on the text channel: the DAPL command that stops every
+%   running task, the output set up by WaveInit included. Returns at once;
+%   the board's answer is not read.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C is left to MATLAB.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%
+%   See also WaveInit, WaveData, WaveOut.

@@ -1,0 +1,23 @@
+%WAVEINIT  Reset the board and load the waveform output program "test4.dap"
+%
+%   WaveInit
+%
+%   Resets the board (RESET, then drains the text and the binary channel)
+%   and sends "test4.dap" from MATLAB's current folder (not the DAPL
+%   directory), line feeds turned into carriage returns. The file defines
+%   the output that WaveData's tables are played through; WaveInit sends
+%   no start line of its own. A missing file is not reported.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A call lasts at least 0.2 s (the drains).
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing reaches the board.
+%   Ctrl-C is left to MATLAB (under Octave the drains then end at once);
+%   the channels are closed as the call ends.
+%
+%   Errors:   dap:tooManyOutputs  an output was asked for.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%
+%   Playback: WaveInit, WaveData(samples) for each table, WaveHalt.
+%   See also WaveData, WaveHalt, WaveOut.

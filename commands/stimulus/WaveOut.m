@@ -1,0 +1,30 @@
+%WAVEOUT  Play a 602-entry waveform on outputs a0 and a1 until Enter is pressed
+%
+%   WaveOut(samples)
+%
+%   samples  real double array of at least 602 elements; the first 602 in
+%            storage order make the waveform table. Each is truncated
+%            toward zero and its low 16 bits are sent as a signed 16-bit
+%            count. The board splits the table entry by entry between a0
+%            (samples 1, 3, 5, ...) and a1 (samples 2, 4, 6, ...).
+%
+%   Prints the table's last two entries as sent (entries 601 and 602),
+%   resets the board (RESET, then drains the text and the binary channel),
+%   sends its own output definition (procedures elstima and elstimb,
+%   playing on a0 and a1) and "START", writes the 1204-byte table to the
+%   binary channel and prints "N bytes transferred" (1204, or -1 if the
+%   write failed). The output plays until a character arrives on MATLAB's
+%   standard input (press Enter); then "STOP" is sent. With standard input
+%   at its end the output stops at once. Returns nothing.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing reaches the board.
+%   Ctrl-C is not handled by WaveOut: press Enter to stop the output.
+%
+%   Errors (raised before the board is touched):
+%     dap:usage           no argument, or not a real double array of at
+%                         least 602 elements;
+%     dap:tooManyOutputs  an output was asked for.
+%   Warnings: dap:drainFailed, dap:drainBounded.
+%
+%   See also WaveInit, WaveData, WaveHalt, PairOut.

@@ -1,0 +1,22 @@
+%SWPCLOSE  Stop the record tasks that end a sweep session or a marathon run
+%
+%   SwpClose
+%
+%   Waits 0.1 s (10 ticks of 10 ms), so the record tasks can pass on what
+%   they still hold, then sends "stop recorda,recordb" on the text channel.
+%   It is the last step of a sweep session, and the way to stop a marathon
+%   run that Ctrl-C interrupted. The line is sent whether or not the tasks
+%   run; no answer is read and the binary channel is not used.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C is left to MATLAB; under Octave the wait then ends within a
+%   tick and the stop line is still sent.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%
+%   See also SwpInit, SwpOpen, SwpStart, SwpRead, SwpOffset, SwpStop,
+%   marathon.

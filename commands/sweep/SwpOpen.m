@@ -1,0 +1,22 @@
+%SWPOPEN  Load the sweep session program "shrtrecT.dap" from the current folder
+%
+%   SwpOpen
+%
+%   Sends "shrtrecT.dap" from MATLAB's current folder (not the DAPL
+%   directory) on the text channel, line feeds turned into carriage
+%   returns: the variant of the sweep session program that an experiment
+%   keeps next to its scripts. Change folder first to choose which file is
+%   sent. The board is not reset and nothing is started.
+%
+%   Takes no argument (any given is ignored), returns nothing, prints
+%   nothing. A missing file is not reported: nothing is sent.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C is left to MATLAB; the channels are closed as the call ends.
+%
+%   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%
+%   See also SwpInit, SwpStart, SwpRead, SwpOffset, SwpStop, SwpClose,
+%   marathon.

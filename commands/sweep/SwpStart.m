@@ -1,0 +1,28 @@
+%SWPSTART  Start the recording tasks of a sweep session
+%
+%   SwpStart(mode)
+%
+%   mode  the sweep mode, a real number; only its first element counts,
+%         truncated toward zero (2.9 is mode 2).
+%         2:    sends "start shrtreca" and "start shrtrecb": every sweep is
+%               preceded by a leading record (SwpRead(2) returns both);
+%         other values: sends "start shrtreca", "start shrtrecc" and
+%               "fill trigpipe 2": one sweep per trigger value put into the
+%               pipe trigpipe.
+%   Give SwpRead and SwpStop the same mode; the mode of a running session
+%   is kept nowhere but in your script.
+%
+%   Returns nothing, prints nothing, returns at once. The tasks must have
+%   been loaded by SwpInit or SwpOpen; the board's answer is not read.
+%
+%   If a channel cannot be opened, prints "Error opening accel0, errno=N"
+%   (or accel1) and returns; nothing is sent.
+%   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
+%   MEX function.", lets go of both channels and passes the interrupt on.
+%
+%   Errors (raised before the board is touched):
+%     dap:usage           no argument, or one that is not a non-empty
+%                         real double array;
+%     dap:tooManyOutputs  an output was asked for.
+%
+%   See also SwpInit, SwpOpen, SwpRead, SwpOffset, SwpStop, SwpClose.

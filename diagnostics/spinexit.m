@@ -1,0 +1,12 @@
+%SPINEXIT  Diagnostic: register an unload hook that ends the process, then spin
+%
+%   spinexit
+%
+%   Registers an unload hook and spins, keeping a processor busy, until
+%   Ctrl-C ends the call. When the plug-in is later unloaded (clear
+%   spinexit, clear all, or quitting MATLAB) the hook prints "Ok, bye." and
+%   ENDS THE WHOLE MATLAB PROCESS (exit status 0): save your work first.
+%   Shows whether the host runs unload hooks. Takes no argument, returns
+%   nothing, does not touch the DAP board.
+%
+%   See also spinsig, hello, test, plotdemo.

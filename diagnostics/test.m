@@ -1,0 +1,17 @@
+%TEST  Diagnostic: echo a text argument, to show that text reaches a plug-in
+%
+%   test(text)
+%
+%   text  a character array. Prints "The string you sent me is: <text>"
+%         (the characters column by column) and then "hi". Returns nothing,
+%         does not touch the DAP board.
+%
+%   Errors: no argument ("usage: test('text')"); an argument that is not
+%   text ("Could not convert string data."), in which case nothing is
+%   printed.
+%
+%   This plug-in shadows MATLAB's own test function while its folder
+%   (build/diagnostics) is on the path: add the folder only for a session
+%   of checks and remove it with rmpath afterwards.
+%
+%   See also hello, plotdemo, spinsig, spinexit.

@@ -1,0 +1,31 @@
+%DAPSIM  Control and inspect the simulated DAP board (trace, faults, clock)
+%
+%   reply = dapsim(command)
+%
+%   command  one control command of the simulated board, a character row.
+%   reply    its answer as text ('' for most commands that change things).
+%
+%   Works only when MATLAB or Octave was started with the simulator
+%   preloaded (LD_PRELOAD=<build>/sim/libdapsim.so, as scripts/octave-sim
+%   does); the commands then run on the simulated board without noticing.
+%   Some commands:
+%     'reset'                       power-on board, clock at tick 0
+%     'trace' / 'trace clear'       every device operation, with its tick
+%     'written accel0'              bytes the host wrote (hex), since reset
+%     'tasks', 'variable NAME'      defined tasks; a board variable
+%     'played a0'                   values an output played
+%     'queue bin 10 00 f0 ff'       bytes the board sends to the host
+%     'fault missing accel1 2'      opens of accel1 fail with errno 2
+%     'fault clear'                 removes every fault
+%     'advance N', 'clock'          move / read the virtual clock (ticks)
+%     'sigint op N [host]'          raise Ctrl-C after N device operations
+%   sim/README.md describes the whole command language and the trace.
+%   sim/octave has helpers: dapsim_trace, dapsim_written, dapsim_played.
+%
+%   Errors: a refused command (unknown, malformed, out of range) raises an
+%   error whose message is the reason, and changes nothing; also an error
+%   when the argument is not one character row ("usage: reply =
+%   dapsim('command')"), when it holds a NUL character, and when the
+%   simulator is not preloaded.
+%
+%   See also dapsim_trace, dapsim_written, dapsim_played.
