@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "sim_test_util.h"
 
@@ -59,6 +62,36 @@ TEST_F(Children, TheLoaderIsAChildOfTheHostAndItsExitDecidesTheLoad) {
             (std::vector<std::string>{line + "0", line + "3", line + "127"}));
   simctl::command("reset");
   EXPECT_EQ(simctl::command("loader"), "exit 0");
+}
+
+std::string contents(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The stand-in and its shell inherit the host's environment, simulator and
+// all; a "reset" in DAPSIM_SCRIPT run there would empty the host's trace file.
+TEST_F(Children, TheLoaderLeavesTheHostsScriptAndTraceFileAlone) {
+  char trace_path[] = "/tmp/dapsim_trace_XXXXXX";
+  char script_path[] = "/tmp/dapsim_script_XXXXXX";
+  ::close(::mkstemp(trace_path));
+  ::close(::mkstemp(script_path));
+  std::ofstream(trace_path) << "0 the host's own event\n";
+  std::ofstream(script_path) << "reset\n";
+  const std::string errors_path = std::string(trace_path) + ".err";
+  ::setenv("DAPSIM_TRACE", trace_path, 1);
+  ::setenv("DAPSIM_SCRIPT", script_path, 1);
+  const int status = std::system((std::string(kLoader) + " 2>" + errors_path).c_str());
+  ::unsetenv("DAPSIM_TRACE");
+  ::unsetenv("DAPSIM_SCRIPT");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(contents(trace_path), "0 the host's own event\n");
+  EXPECT_EQ(contents(errors_path), "") << "the stand-in is quiet on success";
+  std::remove(trace_path);
+  std::remove(script_path);
+  std::remove(errors_path.c_str());
 }
 
 TEST_F(Children, AChildEndsAtTheChosenOperationBeforeTheCallReturns) {
