@@ -216,6 +216,17 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       if (!v)
         return refuse("fault " + kind + ": needs a byte count");
       (kind == "shortwrite" ? f.shortwrite : f.shortread) = static_cast<std::size_t>(*v);
+      if (kind == "shortread")
+        f.shortread_left.reset();
+      return ok();
+    }
+    if (kind == "shortread" && n == 6 && text::lower(t[4].text) == "count") {
+      const auto v = parse_count(t[3], 0, 0x7FFFFFFF);
+      const auto reads = parse_count(t[5], 1, kTickLimit);
+      if (!v || !reads)
+        return refuse("usage: fault shortread accel0|accel1 MAX [count N] (N >= 1)");
+      f.shortread = static_cast<std::size_t>(*v);
+      f.shortread_left = static_cast<std::uint64_t>(*reads);
       return ok();
     }
     if (kind == "readfail" && n == 4) {
@@ -280,6 +291,42 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       return ok();
     }
     return refuse("usage: sigint | sigint tick T [host] | sigint op N [host|within]");
+  }
+  if (verb == "child") {
+    const std::string when = n == 3 ? text::lower(t[1].text) : std::string();
+    if (when == "tick") {
+      const auto v = parse_count(t[2], 0, kTickLimit);
+      if (!v)
+        return refuse("usage: child tick T");
+      child_tick_ = *v;
+      return ok();
+    }
+    if (when == "op") {
+      const auto v = parse_count(t[2], 1, kTickLimit);
+      if (!v)
+        return refuse("usage: child op N (N >= 1)");
+      child_op_ = static_cast<std::uint64_t>(*v);
+      return ok();
+    }
+    return refuse("usage: child tick T | child op N");
+  }
+  if (verb == "loader") {
+    if (n == 1)
+      return ok(loader_missing_ ? "missing" : "exit " + std::to_string(loader_exit_));
+    const std::string how = text::lower(t[1].text);
+    if (how == "missing" && n == 2) {
+      loader_missing_ = true;
+      return ok();
+    }
+    if (how == "exit" && n == 3) {
+      const auto v = parse_count(t[2], 0, 255);
+      if (!v)
+        return refuse("usage: loader exit N (0 to 255)");
+      loader_exit_ = static_cast<int>(*v);
+      loader_missing_ = false;
+      return ok();
+    }
+    return refuse("usage: loader | loader exit N | loader missing");
   }
   if (verb == "trace") {
     if (n == 1) {

@@ -29,8 +29,6 @@ extern "C" void __chk_fail(void) __attribute__((noreturn));
 
 namespace {
 
-constexpr char kLoaderPrefix[] = "/usr/src/linux/drivers/dap/comload";
-
 // "/dev//./accel0" names the same node as "/dev/accel0": compare paths after
 // removing empty and "." components and resolving "..".
 std::string normalize(const char *path) {
@@ -296,7 +294,7 @@ DAPSIM_EXPORT int nanosleep(const struct timespec *request, struct timespec *rem
 
 DAPSIM_EXPORT int system(const char *command) {
   if (!real::inside() && command != nullptr &&
-      strncmp(command, kLoaderPrefix, sizeof kLoaderPrefix - 1) == 0)
+      strncmp(command, dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
     return Simulator::get().run_loader(command);
   return real::system()(command);
 }
@@ -318,7 +316,35 @@ DAPSIM_EXPORT int sigaction(int signum, const struct sigaction *action,
 
 namespace {
 
+// The stand-in for the board loader, and the shell that runs it, inherit the
+// host's environment and so load us too; they are no hosts of the board and
+// must stay as quiet as a rig's loader: no banner, no DAPSIM_SCRIPT (whose
+// "reset" would empty the host's trace file).
+bool runs_the_loader() {
+  if (getenv(dapsim::kLoaderExitVariable) != nullptr)
+    return true;
+  const int fd = real::open()("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  char arguments[512];
+  const ssize_t length = real::read()(fd, arguments, sizeof arguments - 1);
+  real::close()(fd);
+  if (length <= 0)
+    return false;
+  arguments[length] = '\0';
+  // sh -c 'DAPSIM_LOADER_EXIT=N ...'
+  const char *second = arguments + strlen(arguments) + 1;
+  if (second >= arguments + length || strcmp(second, "-c") != 0)
+    return false;
+  const char *third = second + 3;
+  const size_t name = strlen(dapsim::kLoaderExitVariable);
+  return third < arguments + length && strncmp(third, dapsim::kLoaderExitVariable, name) == 0 &&
+         third[name] == '=';
+}
+
 __attribute__((constructor)) void load_simulator() {
+  if (runs_the_loader())
+    return;
   static const char banner[] = "dapsim: simulated DAP board (no hardware is used)\n";
   real::write_all(2, banner, sizeof banner - 1);
   Simulator &sim = Simulator::get();

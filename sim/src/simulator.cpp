@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,25 @@ const std::string &dapl_folder() {
   return *folder;
 }
 
+const std::string &loader_folder() {
+  // Found at load time, before the host may change directory: the stand-in
+  // is built and installed next to this library.
+  static const std::string *folder = [] {
+    static const char anchor = 0;
+    std::string path = ".";
+    Dl_info info{};
+    if (dladdr(&anchor, &info) != 0 && info.dli_fname != nullptr) {
+      real::InsideSimulator inside;
+      char *resolved = realpath(info.dli_fname, nullptr);
+      path = resolved != nullptr ? resolved : info.dli_fname;
+      std::free(resolved);
+    }
+    const auto slash = path.rfind('/');
+    return new std::string(slash == std::string::npos ? "." : path.substr(0, slash));
+  }();
+  return *folder;
+}
+
 namespace {
 
 std::uint32_t seed_from_environment() {
@@ -72,6 +92,7 @@ Simulator::Simulator() {
   real::InsideSimulator inside;
   default_seed_ = seed_from_environment();
   default_real_clock_ = real_clock_from_environment();
+  loader_folder();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     power_on();
@@ -110,6 +131,7 @@ std::atomic<bool> g_deferred_closed[kDeferredSlots];
 template <typename F> auto Simulator::locked(F &&work) {
   using Result = decltype(work());
   std::optional<Delivery> raise_now;
+  int children = 0;
   Result result{};
   // The work sets errno only when it fails; a call that succeeds leaves the
   // caller's errno as it was, as the C library does.
@@ -126,11 +148,14 @@ template <typename F> auto Simulator::locked(F &&work) {
     saved_errno = errno;
     settle_deferred();
     raise_now = std::exchange(sigint_due_, std::nullopt);
+    children = std::exchange(children_due_, 0);
   }
   if (outermost)
     t_holds_lock = false;
   if (raise_now)
     raise_sigint(*raise_now);
+  for (; children > 0; --children)
+    end_a_child();
   errno = saved_errno;
   return result;
 }
@@ -151,17 +176,83 @@ template <typename Work> auto Simulator::on_device(int fd, Work &&work) {
 
 namespace {
 
-// Hosts that take SIGINT on a thread of their own (Octave) only raise a flag
-// of theirs; looked up at run time, absent elsewhere.
-bool host_flag_raised() {
-  static const auto *state =
-      static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"));
-  static const auto *caught =
-      static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_signal_caught"));
-  return (state != nullptr && *state > 0) || (caught != nullptr && *caught != 0);
+volatile sig_atomic_t *octave_flag(const char *name) {
+  return static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, name));
+}
+
+bool signal_pending(int signal_number) {
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  return sigismember(&pending, signal_number) == 1;
+}
+
+// Hosts that take SIGINT on a thread of their own only raise a flag of
+// theirs. Octave raises two, but the second one (octave_signal_caught) rises
+// for any signal it takes, a child's end among them: only the first says
+// that this Ctrl-C has been taken, and only once it is no longer pending (it
+// may still be up from an earlier one). A host that follows MATLAB's rules
+// answers utIsInterruptPending(). All are looked up at run time; a host
+// without them has none.
+bool host_took_interrupt() {
+  static volatile sig_atomic_t *const state = octave_flag("octave_interrupt_state");
+  using PendingFn = bool (*)();
+  static const auto pending_query =
+      reinterpret_cast<PendingFn>(dlsym(RTLD_DEFAULT, "utIsInterruptPending"));
+  if (state != nullptr && *state > 0 && !signal_pending(SIGINT))
+    return true;
+  return pending_query != nullptr && pending_query();
+}
+
+// The end of a child of the host has reached the host: the signal is no
+// longer pending (its handler took it, a thread of the host took it with
+// sigwait, or nobody wanted it and the kernel let it go) and, on Octave,
+// its signal thread has raised its flag. At most about a second, so that a
+// host that never looks cannot hang us.
+void await_child_end_seen() {
+  static volatile sig_atomic_t *const caught = octave_flag("octave_signal_caught");
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
+  const struct timespec step = {0, 1000000};
+  while (Clock::now() < deadline) {
+    if (!signal_pending(SIGCHLD) && (caught == nullptr || *caught != 0))
+      break;
+    real::nanosleep()(&step, nullptr);
+  }
+  // A handler that another thread runs may still be at work.
+  struct sigaction current {};
+  real::sigaction()(SIGCHLD, nullptr, &current);
+  if ((current.sa_flags & SA_SIGINFO) ||
+      (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN)) {
+    const struct timespec settle = {0, 5000000};
+    real::nanosleep()(&settle, nullptr);
+  }
+}
+
+pid_t start_child_that_exits() {
+  const pid_t pid = fork();
+  if (pid == 0)
+    _exit(0);
+  return pid;
 }
 
 } // namespace
+
+// A child of the host ends in the middle of a call, as when a host's own
+// helper process finishes: the host sees a SIGCHLD that is no Ctrl-C. We
+// return once the host has taken it, and reap the child ourselves (the host
+// may have reaped it already). Called without the lock.
+void Simulator::end_a_child() {
+  const pid_t pid = start_child_that_exits();
+  if (pid < 0)
+    return;
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  await_child_end_seen();
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
 
 // An interrupt reaches the host in one of two ways.
 //
@@ -209,7 +300,7 @@ void Simulator::raise_sigint(Delivery delivery) {
   auto last_change = Clock::now();
   const struct timespec step = {0, 1000000};
   while (Clock::now() < deadline) {
-    if (host_flag_raised())
+    if (host_took_interrupt())
       return;
     const std::uint64_t activity = g_sigint_activity.load();
     if (activity != seen) {
@@ -241,6 +332,11 @@ void Simulator::power_on() {
   sigint_tick_.reset();
   sigint_op_.reset();
   sigint_due_.reset();
+  child_tick_.reset();
+  child_op_.reset();
+  children_due_ = 0;
+  loader_exit_ = 0;
+  loader_missing_ = false;
   scheduled_.clear();
   rules_.clear();
   real_clock_ = default_real_clock_;
@@ -384,6 +480,15 @@ void Simulator::count_operation() {
     sigint_op_.reset();
     schedule_sigint(sigint_op_delivery_);
   }
+  if (child_op_ && operations_ >= *child_op_) {
+    child_op_.reset();
+    schedule_child();
+  }
+}
+
+void Simulator::schedule_child() {
+  trace("child");
+  ++children_due_;
 }
 
 void Simulator::schedule_sigint(Delivery delivery) {
@@ -423,6 +528,8 @@ Tick Simulator::next_event_tick() const {
     next = std::min(next, scheduled_.begin()->first);
   if (sigint_tick_)
     next = std::min(next, *sigint_tick_);
+  if (child_tick_)
+    next = std::min(next, *child_tick_);
   return next;
 }
 
@@ -459,6 +566,10 @@ void Simulator::on_new_tick(Tick tick) {
   if (sigint_tick_ && tick >= *sigint_tick_) {
     sigint_tick_.reset();
     schedule_sigint(sigint_tick_delivery_);
+  }
+  if (child_tick_ && tick >= *child_tick_) {
+    child_tick_.reset();
+    schedule_child();
   }
 }
 
@@ -523,12 +634,60 @@ std::int64_t Simulator::sleep(std::int64_t microseconds, const char *label, long
   return left;
 }
 
+namespace {
+
+std::string shell_quoted(const std::string &word) {
+  std::string out = "'";
+  for (const char c : word) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+} // namespace
+
+// The stand-in takes the loader's arguments, as the shell passes them, and
+// runs through the C library's system() like the real loader would: a child
+// of the host whose end reaches the host as on a rig. We return once the
+// host has seen that end, so that what it does next does not depend on when
+// its signal thread woke up.
 int Simulator::run_loader(const char *command_line) {
-  return locked([&] {
-    trace("system " + text::quoted(command_line));
-    loaded_ = true;
+  int exit_status = 0;
+  bool missing = false;
+  locked([&] {
+    exit_status = loader_exit_;
+    missing = loader_missing_;
     return 0;
   });
+  const std::string program =
+      loader_folder() + (missing ? "/dapsim-loader-missing" : "/dapsim-loader");
+  const std::string shell_line = std::string(kLoaderExitVariable) + "=" +
+                                 std::to_string(exit_status) + " " + shell_quoted(program) +
+                                 (command_line + sizeof kLoaderCommand - 1);
+  const int status = real::system()(shell_line.c_str());
+  const int system_errno = errno;
+  if (status != -1)
+    await_child_end_seen();
+  locked([&] {
+    std::string outcome;
+    if (status == -1)
+      outcome = "-1" + errno_suffix(system_errno);
+    else if (WIFEXITED(status))
+      outcome = std::to_string(WEXITSTATUS(status));
+    else if (WIFSIGNALED(status))
+      outcome = "signal " + std::to_string(WTERMSIG(status));
+    else
+      outcome = std::to_string(status);
+    trace("system " + text::quoted(command_line) + " -> " + outcome);
+    // A load that failed leaves no program on the board.
+    loaded_ = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return 0;
+  });
+  errno = system_errno;
+  return status;
 }
 
 // ------------------------------------------------------------------- device
@@ -586,7 +745,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
       errno = EFAULT;
       return -1;
     }
-    const NodeFaults &f = faults_[node];
+    NodeFaults &f = faults_[node];
     const std::string prefix =
         std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
     if (f.readfail) {
@@ -596,8 +755,15 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
       return -1;
     }
     std::size_t n = std::min(count, fifo_[node].size());
-    if (f.shortread)
-      n = std::min(n, *f.shortread);
+    if (f.shortread && n > *f.shortread) {
+      n = *f.shortread;
+      // A counted fault wears off after the reads it cut short; reads it
+      // had no need to cut (nothing more was there) do not use it up.
+      if (f.shortread_left && --*f.shortread_left == 0) {
+        f.shortread.reset();
+        f.shortread_left.reset();
+      }
+    }
     auto *out = static_cast<std::uint8_t *>(buffer);
     std::copy_n(fifo_[node].begin(), n, out);
     fifo_[node].erase(fifo_[node].begin(), fifo_[node].begin() + static_cast<std::ptrdiff_t>(n));

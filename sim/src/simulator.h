@@ -49,6 +49,13 @@ extern std::atomic<std::uint64_t> g_sigint_activity;
 inline constexpr char kDaplDirectory[] = "/home/labrig/matlab/intrfc/dap/";
 const std::string &dapl_folder();
 
+// The board loader as the commands run it, and where our stand-in for it is.
+inline constexpr char kLoaderCommand[] = "/usr/src/linux/drivers/dap/comload";
+// Set in the stand-in's environment by the command line that runs it: its
+// exit status, and the mark by which the shell that runs it is known.
+inline constexpr char kLoaderExitVariable[] = "DAPSIM_LOADER_EXIT";
+const std::string &loader_folder();
+
 class Simulator final : public Board {
 public:
   static Simulator &get();
@@ -70,7 +77,8 @@ public:
   // A sleep of `microseconds`; `label` and `shown` make its trace line.
   // Returns the microseconds left when an interrupt cut it short, else 0.
   std::int64_t sleep(std::int64_t microseconds, const char *label, long long shown);
-  // The board loader's command line: recorded, not run.
+  // The board loader's command line: our stand-in runs in its place, as a
+  // child of the host, through the C library's system().
   int run_loader(const char *command_line);
 
   // One control command; false with the message in *reply when refused.
@@ -120,6 +128,8 @@ private:
     std::optional<std::size_t> shortwrite;
     std::optional<int> readfail;
     std::optional<std::size_t> shortread;
+    // Reads still to cut short; none: every read is.
+    std::optional<std::uint64_t> shortread_left;
   };
   // How an injected SIGINT reaches the host: so that the handler installed
   // with signal() runs, or as a Ctrl-C at the terminal would (process-directed,
@@ -155,6 +165,7 @@ private:
   template <typename F> auto locked(F &&work);
   template <typename Work> auto on_device(int fd, Work &&work);
   void raise_sigint(Delivery delivery);
+  void end_a_child();
   // A handler that runs while this thread is inside a device call (it holds
   // the lock) may let go of a device; the bookkeeping waits until the call
   // is done with the model.
@@ -170,6 +181,7 @@ private:
   void trace_file_flush(const std::string &next_line = std::string());
   void count_operation();
   void schedule_sigint(Delivery delivery);
+  void schedule_child();
 
   void sync_real_clock();
   // False when an interrupt stopped the clock before `target_us`.
@@ -209,6 +221,13 @@ private:
   std::multimap<Tick, Action> scheduled_;
   std::vector<Rule> rules_;
   std::optional<Delivery> sigint_due_;
+  std::optional<Tick> child_tick_;
+  std::optional<std::uint64_t> child_op_;
+  int children_due_ = 0;
+  // What the board loader's stand-in does: exit with this status, or be
+  // missing altogether (the shell's 127).
+  int loader_exit_ = 0;
+  bool loader_missing_ = false;
 
   // Clock.
   bool real_clock_ = false;
