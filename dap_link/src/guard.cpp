@@ -185,6 +185,9 @@ GuardedSession::~GuardedSession() {
 }
 
 void GuardedSession::close() {
+  // Closing is a device operation too: a Ctrl-C the host holds by now is
+  // dealt with as the handler would have (the lines, binary channel first).
+  static_cast<void>(interrupted());
   const int text_fd = fdDapTxt.exchange(0);
   const int binary_fd = fdDapBin.exchange(0);
   while (g_in_handler.load() != 0)

@@ -94,6 +94,9 @@ int ChannelSession::binary() const {
 }
 
 void ChannelSession::close() {
+  // Asked here as before every device operation (a host may count on being
+  // asked); the channels are closed either way.
+  static_cast<void>(interrupted());
   const int text_fd = text_slot_->exchange(0);
   const int binary_fd = binary_slot_->exchange(0);
   if (text_fd > 0)
