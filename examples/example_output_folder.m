@@ -2,7 +2,8 @@ function output = example_output_folder()
   % Puts the plug-ins and the simulator's control command of the build tree on
   % the path (when the example is not run through octave-sim) and returns the
   % folder the example writes its plot to: $DAP_EXAMPLE_OUTPUT, or else
-  % build/examples in the source tree, or else the current folder.
+  % build/examples in the source tree, or else (installed examples, whose
+  % folder may not be writable) dap-examples in the temporary folder.
   root = fileparts(fileparts(mfilename('fullpath')));
   build = getenv('DAP_BUILD_DIR');
   if isempty(build)
@@ -16,7 +17,7 @@ function output = example_output_folder()
   if isempty(output) && exist(build, 'dir')
     output = fullfile(build, 'examples');
   elseif isempty(output)
-    output = pwd;
+    output = fullfile(tempdir, 'dap-examples');
   end
   if ~exist(output, 'dir')
     mkdir(output);
