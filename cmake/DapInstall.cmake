@@ -37,6 +37,15 @@ file(GLOB DAP_SIM_HELP CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/sim/control/*.m
   ${CMAKE_SOURCE_DIR}/sim/octave/*.m)
 
+# Help put into the build folders beside the plug-ins (generated there, or
+# copied after configuring) goes along too.
+install(DIRECTORY ${CMAKE_BINARY_DIR}/mex/ DESTINATION ${DAP_INSTALL_MEXDIR}
+        FILES_MATCHING PATTERN "*.m")
+install(DIRECTORY ${CMAKE_BINARY_DIR}/diagnostics/ DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR}
+        FILES_MATCHING PATTERN "*.m")
+install(DIRECTORY ${CMAKE_BINARY_DIR}/simctl/ DESTINATION ${DAP_INSTALL_SIMDIR}
+        FILES_MATCHING PATTERN "*.m")
+
 # Every plug-in goes where its build folder says it belongs.
 get_property(DAP_INSTALL_PLUGINS GLOBAL PROPERTY DAP_PLUGINS)
 set(DAP_COMMAND_PLUGINS "")
@@ -124,6 +133,7 @@ add_custom_command(OUTPUT ${DAP_PACKAGE}
   COMMAND ${CMAKE_COMMAND}
           -DNAME=${DAP_PACKAGE_NAME} -DWORK=${DAP_PACKAGE_WORK} -DOUTPUT=${DAP_PACKAGE}
           -DCOPYING=${CMAKE_SOURCE_DIR}/LICENSE -DNEWS=${CMAKE_SOURCE_DIR}/NEWS
+          -DHELP_DIR=${CMAKE_BINARY_DIR}/mex
           -P ${CMAKE_SOURCE_DIR}/package/make_package.cmake
   DEPENDS ${DAP_COMMAND_PLUGINS} ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION}
           ${DAP_PACKAGE_WORK}/inst.txt ${DAP_PACKAGE_WORK}/DESCRIPTION ${DAP_PACKAGE_WORK}/INDEX
