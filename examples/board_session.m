@@ -1,6 +1,7 @@
-% Board commands on the simulated DAP board: reset the board, load a DAPL
-% file, start and stop its tasks, set a variable, and look at what reached the
-% board and how it answered. Run it with scripts/octave-sim (or scripts/demo).
+% Board control: reset the board, load a DAPL file, start and stop tasks.
+% Reset the simulated board, load a DAPL file, start and stop its tasks, set a
+% variable, and look at what reached the board and how it answered.
+% Run it with scripts/octave-sim (or scripts/demo).
 
 dapsim('reset');
 

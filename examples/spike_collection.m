@@ -1,6 +1,7 @@
-% Spike collection: load the spike sorter onto the board, collect one window
-% of spikes (up to 100 per electrode) and plot the kept waveforms of each of
-% the eight electrodes.
+% Triggered acquisition: one window of spikes, the waveforms of each electrode.
+% Load the spike sorter onto the board, collect one window of spikes (up to
+% 100 per electrode) and plot the kept waveforms of each of the eight
+% electrodes.
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/spike_collection.m')"
 % or: scripts/octave-sim examples/spike_collection.m
 % Writes spikes_per_channel.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
@@ -34,24 +35,29 @@ for c = 0:7
   end
 end
 
-figure('visible', 'off');
+figure('visible', 'off', 'position', [0 0 1100 600]);
+legend_shown = false;    % once, in the first panel with spikes
 for c = 0:7
   subplot(2, 4, c + 1);
   mine = waves(:, channel == c);
   if ~isempty(mine)
-    plot(t, mine, 'color', [0.6 0.6 0.85]);
+    single = plot(t, mine, 'color', [0.6 0.6 0.85]);
     hold on;
-    plot(t, mean(mine, 2), 'k', 'linewidth', 2);
+    average = plot(t, mean(mine, 2), 'k', 'linewidth', 2);
     hold off;
+    if ~legend_shown
+      legend([single(1) average], {'each spike', 'mean'}, 'location', 'southeast');
+      legend_shown = true;
+    end
   end
-  title(sprintf('channel %d (%d)', c, columns(mine)));
+  title(sprintf('electrode %d: %d spikes', c, columns(mine)));
   xlim([t(1) t(end)]);
-  if c >= 4
-    xlabel('ms');
-  end
-  if mod(c, 4) == 0
-    ylabel('sample value');
-  end
+  xlabel('time in record (ms)');
+  ylabel('sample (counts)');
 end
+% One title over the eight panels.
+axes('position', [0 0.95 1 0.05], 'visible', 'off');
+text(0.5, 0.5, sprintf('spiker: %d spikes kept in one window (20 samples of 0.1 ms each)', ...
+                       columns(records)), 'horizontalalignment', 'center', 'fontweight', 'bold');
 print('-dpng', png);
 printf('waveforms plotted to %s\n', png);

@@ -1,5 +1,6 @@
-% Stimulus-response run: three stimuli, the events of channels 0 to 7 as a
-% raster of times after each stimulus.
+% Stimulus-response run: three stimuli, the answers of channels 0 to 7 as a raster.
+% The events of channels 0 to 7 are plotted as a raster of times after each
+% stimulus.
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/stimresp_raster.m')"
 % or: scripts/octave-sim examples/stimresp_raster.m
 % Writes stimresp_raster.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
@@ -17,6 +18,11 @@ printf('%d stimuli\n', stimuli);
 figure('visible', 'off');
 hold on;
 colours = lines(max(stimuli, 1));
+% One invisible line a stimulus names its colour in the legend.
+key = zeros(1, stimuli);
+for s = 1:stimuli
+  key(s) = plot(NaN, NaN, 'color', colours(s, :), 'linewidth', 1.5);
+end
 for c = 0:7
   times = R(1:3:end, c + 1);
   times = times(times > 0)';
@@ -43,7 +49,11 @@ ylim([-0.5 7.5]);
 set(gca, 'ytick', 0:7);
 xlabel('time after stimulus (ms)');
 ylabel('channel');
-title(sprintf('StimResp: events after each of %d stimuli (first at the bottom)', stimuli));
+if stimuli > 0
+  legend(key, arrayfun(@(s) sprintf('after stimulus %d', s), 1:stimuli, 'UniformOutput', false), ...
+         'location', 'northeastoutside');
+end
+title(sprintf('StimResp: events after each of %d stimuli', stimuli));
 png = fullfile(output, 'stimresp_raster.png');
 print('-dpng', png);
 printf('wrote %s\n', png);

@@ -1,6 +1,7 @@
-% A short-record sweep session on the board: load the session programs, start
-% the sweeps with their leading records, read a few, measure the amplifier
-% offsets, stop and close. The sweeps are plotted to sweep_session.png.
+% Short-record session: four sweeps and the amplifier offsets, plotted.
+% Load the session programs, start the sweeps with their leading records, read
+% a few, measure the amplifier offsets, stop and close. The sweeps are plotted
+% to sweep_session.png.
 %
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/sweep_session.m')"
 % or: scripts/octave-sim examples/sweep_session.m

@@ -1,6 +1,7 @@
-% Waveform playback on the simulated DAP board: load the two-channel output
-% program, send one 602-entry table, let the board play it, stop it, and plot
-% the table next to what the board played on a0 and a1.
+% Stimulus output: one two-channel table played on outputs a0 and a1.
+% Load the two-channel output program, send one 602-entry table, let the
+% board play it, stop it, and plot the table's two channels next to what the
+% board played on a0 and a1.
 %   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/waveform_playback.m')"
 % or: scripts/octave-sim examples/waveform_playback.m
 % Writes waveform_playback.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
@@ -41,19 +42,29 @@ played_a1 = str2num(dapsim('played a1'));
 printf('table sent: %d entries; played: %d on a0, %d on a1\n', numel(table), ...
        numel(played_a0), numel(played_a1));
 
+% The table as the board reads it: entry 2k goes to a0, entry 2k+1 to a1,
+% both as output sample k.
+sent_a0 = table(1:2:end);
+sent_a1 = table(2:2:end);
 figure('visible', 'off', 'position', [0 0 800 900]);
 subplot(3, 1, 1);
-plot(0:numel(table) - 1, table, 'k');
-title('Table sent (602 entries)');
-xlim([0 numel(table) - 1]);
+plot(0:n - 1, sent_a0, 'b', 0:n - 1, sent_a1, 'r');
+title(sprintf('Table sent: %d entries, as its two output channels', numel(table)));
+xlim([0 n - 1]);
+xlabel('output sample');
+ylabel('value (counts)');
+legend('a0 (even entries)', 'a1 (odd entries)', 'location', 'northeast');
 subplot(3, 1, 2);
 plot(0:numel(played_a0) - 1, played_a0, 'b');
-title('Played on a0 (even entries)');
+title(sprintf('Played on a0: %d samples', numel(played_a0)));
 xlim([0 n - 1]);
+xlabel('output sample');
+ylabel('value (counts)');
 subplot(3, 1, 3);
 plot(0:numel(played_a1) - 1, played_a1, 'r');
-title('Played on a1 (odd entries)');
+title(sprintf('Played on a1: %d samples', numel(played_a1)));
 xlim([0 n - 1]);
-xlabel('sample');
+xlabel('output sample');
+ylabel('value (counts)');
 print('-dpng', png);
 printf('plot written to %s\n', png);

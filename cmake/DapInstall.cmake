@@ -1,0 +1,144 @@
+# Installation and the Octave package.
+#
+# Installed layout under the prefix P (the README documents it):
+#   P/lib/dap/mex/           the commands, their help, Contents.m and dap_version.m:
+#                            the one folder a lab user adds to the path
+#   P/lib/dap/diagnostics/   diagnostic plug-ins and programs, off every default
+#                            path ("test" would shadow Octave's and the shell's)
+#   P/lib/dap/sim/           the simulated board: libdapsim.so, what it runs
+#                            beside itself, its control command dapsim and helpers
+#   P/share/dap/dapl/        sample DAPL files (the simulated board's DAPL directory)
+#   P/share/dap/examples/    experiment scripts that run on the simulated board
+#   P/share/doc/dap/         README.md, NEWS, LICENSE
+#   P/bin/octave-sim         octave-cli on the simulated board
+# scripts/octave-sim finds everything relative to itself, so the tree can be
+# installed under any prefix and moved as a whole.
+
+set(DAP_INSTALL_MEXDIR lib/dap/mex)
+set(DAP_INSTALL_DIAGNOSTICSDIR lib/dap/diagnostics)
+set(DAP_INSTALL_SIMDIR lib/dap/sim)
+set(DAP_INSTALL_DAPLDIR share/dap/dapl)
+set(DAP_INSTALL_EXAMPLESDIR share/dap/examples)
+set(DAP_INSTALL_DOCDIR share/doc/dap)
+
+# The version a script can ask for, next to the commands in the build tree
+# as in every installed form.
+set(DAP_VERSION_FUNCTION ${CMAKE_BINARY_DIR}/mex/dap_version.m)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/dap_version.m.in ${DAP_VERSION_FUNCTION} @ONLY)
+
+# Help files live beside the sources they describe. Globbed at configure time
+# (and again whenever one is added), so a command's help is installed as soon
+# as it exists.
+file(GLOB DAP_COMMAND_HELP CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/commands/*/*.m
+  ${CMAKE_SOURCE_DIR}/commands/Contents.m)
+file(GLOB DAP_DIAGNOSTICS_HELP CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/diagnostics/*.m)
+file(GLOB DAP_SIM_HELP CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/sim/control/*.m
+  ${CMAKE_SOURCE_DIR}/sim/octave/*.m)
+
+# Help put into the build folders beside the plug-ins (generated there, or
+# copied after configuring) goes along too.
+install(DIRECTORY ${CMAKE_BINARY_DIR}/mex/ DESTINATION ${DAP_INSTALL_MEXDIR}
+        FILES_MATCHING PATTERN "*.m")
+install(DIRECTORY ${CMAKE_BINARY_DIR}/diagnostics/ DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR}
+        FILES_MATCHING PATTERN "*.m")
+install(DIRECTORY ${CMAKE_BINARY_DIR}/simctl/ DESTINATION ${DAP_INSTALL_SIMDIR}
+        FILES_MATCHING PATTERN "*.m")
+
+# Every plug-in goes where its build folder says it belongs.
+get_property(DAP_INSTALL_PLUGINS GLOBAL PROPERTY DAP_PLUGINS)
+set(DAP_COMMAND_PLUGINS "")
+foreach(plugin ${DAP_INSTALL_PLUGINS})
+  get_target_property(dir ${plugin} LIBRARY_OUTPUT_DIRECTORY)
+  if(dir STREQUAL "${CMAKE_BINARY_DIR}/mex")
+    set(destination ${DAP_INSTALL_MEXDIR})
+    list(APPEND DAP_COMMAND_PLUGINS ${plugin})
+  elseif(dir STREQUAL "${CMAKE_BINARY_DIR}/diagnostics")
+    set(destination ${DAP_INSTALL_DIAGNOSTICSDIR})
+  elseif(dir STREQUAL "${CMAKE_BINARY_DIR}/simctl")
+    set(destination ${DAP_INSTALL_SIMDIR})
+  else()
+    message(FATAL_ERROR "plug-in ${plugin} is built into ${dir}, which has no installed place")
+  endif()
+  install(TARGETS ${plugin} LIBRARY DESTINATION ${destination})
+endforeach()
+
+install(FILES ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION} DESTINATION ${DAP_INSTALL_MEXDIR})
+
+install(FILES ${DAP_DIAGNOSTICS_HELP} DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR})
+install(TARGETS diag_holdtimer RUNTIME DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR})
+install(PROGRAMS ${CMAKE_BINARY_DIR}/diagnostics/test DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR})
+
+if(TARGET dapsim)
+  install(TARGETS dapsim LIBRARY DESTINATION ${DAP_INSTALL_SIMDIR})
+  # The simulator runs its loader stand-in from its own folder.
+  foreach(loader dapsim-loader dapsim_loader)
+    if(TARGET ${loader})
+      install(TARGETS ${loader} RUNTIME DESTINATION ${DAP_INSTALL_SIMDIR})
+    endif()
+  endforeach()
+  install(FILES ${DAP_SIM_HELP} DESTINATION ${DAP_INSTALL_SIMDIR})
+  install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/octave-sim DESTINATION bin)
+endif()
+
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/dapl/ DESTINATION ${DAP_INSTALL_DAPLDIR}
+        FILES_MATCHING PATTERN "*.dap")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${DAP_INSTALL_EXAMPLESDIR}
+        FILES_MATCHING PATTERN "*.m")
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/NEWS ${CMAKE_SOURCE_DIR}/LICENSE
+        DESTINATION ${DAP_INSTALL_DOCDIR})
+
+# The Octave package, dap-<version>.tar.gz in the build folder: the commands
+# prebuilt in inst/, so that "pkg install" has nothing to compile. It is part
+# of every build (it costs a copy and a tar) so that it never lags behind the
+# plug-ins.
+set(DAP_PACKAGE_NAME dap-${PROJECT_VERSION})
+set(DAP_PACKAGE ${CMAKE_BINARY_DIR}/${DAP_PACKAGE_NAME}.tar.gz)
+set(DAP_PACKAGE_WORK ${CMAKE_BINARY_DIR}/package)
+configure_file(${CMAKE_SOURCE_DIR}/package/DESCRIPTION.in ${DAP_PACKAGE_WORK}/DESCRIPTION @ONLY)
+
+# The INDEX groups the commands by family, after their source folders.
+set(DAP_INDEX "dap >> DAP experiment commands\n")
+set(DAP_INDEX_FILES "")
+foreach(family "board:Board control" "sweep:Short-record sessions"
+               "acquisition:Triggered acquisition" "stimulus:Stimulus output"
+               "response:Stimulus-response runs")
+  string(REPLACE ":" ";" family "${family}")
+  list(GET family 1 category)
+  list(GET family 0 family)
+  string(APPEND DAP_INDEX "${category}\n")
+  foreach(plugin ${DAP_COMMAND_PLUGINS})
+    get_target_property(source_dir ${plugin} SOURCE_DIR)
+    if(source_dir STREQUAL "${CMAKE_SOURCE_DIR}/commands/${family}")
+      get_target_property(name ${plugin} OUTPUT_NAME)
+      string(APPEND DAP_INDEX " ${name}\n")
+    endif()
+  endforeach()
+endforeach()
+string(APPEND DAP_INDEX "Version\n dap_version\n")
+file(WRITE ${DAP_PACKAGE_WORK}/INDEX.new "${DAP_INDEX}")
+configure_file(${DAP_PACKAGE_WORK}/INDEX.new ${DAP_PACKAGE_WORK}/INDEX COPYONLY)
+
+set(DAP_PACKAGE_INST "")
+foreach(plugin ${DAP_COMMAND_PLUGINS})
+  string(APPEND DAP_PACKAGE_INST "$<TARGET_FILE:${plugin}>\n")
+endforeach()
+foreach(file ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION})
+  string(APPEND DAP_PACKAGE_INST "${file}\n")
+endforeach()
+file(GENERATE OUTPUT ${DAP_PACKAGE_WORK}/inst.txt CONTENT "${DAP_PACKAGE_INST}")
+
+add_custom_command(OUTPUT ${DAP_PACKAGE}
+  COMMAND ${CMAKE_COMMAND}
+          -DNAME=${DAP_PACKAGE_NAME} -DWORK=${DAP_PACKAGE_WORK} -DOUTPUT=${DAP_PACKAGE}
+          -DCOPYING=${CMAKE_SOURCE_DIR}/LICENSE -DNEWS=${CMAKE_SOURCE_DIR}/NEWS
+          -DHELP_DIR=${CMAKE_BINARY_DIR}/mex
+          -P ${CMAKE_SOURCE_DIR}/package/make_package.cmake
+  DEPENDS ${DAP_COMMAND_PLUGINS} ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION}
+          ${DAP_PACKAGE_WORK}/inst.txt ${DAP_PACKAGE_WORK}/DESCRIPTION ${DAP_PACKAGE_WORK}/INDEX
+          ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NEWS
+          ${CMAKE_SOURCE_DIR}/package/make_package.cmake
+  COMMENT "Octave package ${DAP_PACKAGE_NAME}.tar.gz"
+  VERBATIM)
+add_custom_target(octave-package ALL DEPENDS ${DAP_PACKAGE})
