@@ -20,9 +20,10 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns m all zeros (without the 0:1000).
-%   Ctrl-C is left to MATLAB. Under Octave the waits and the collection
-%   then end within a tick, and the stop line of the task running ("stop
-%   cleanhouse" or "stop smartb") is still sent before the call returns.
+%   Ctrl-C: no guard lines; the waits and the collection end within a
+%   tick, nothing more is sent (a task already started keeps running until
+%   BrdClear or its stop line), the channels are closed and the host acts
+%   on the interrupt.
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded.

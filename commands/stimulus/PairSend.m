@@ -25,9 +25,10 @@
 %     dap:usage                    no argument, or not a real double matrix;
 %     dap:tooManyOutputs           an output was asked for;
 %     dap:outOfMemory              no memory for the table;
-%     dap:PairSend:stalled         the board took nothing for 5 s; the
-%                                  message gives how many entries went out;
-%     dap:PairSend:channelFailed   the binary channel failed (its free room
-%                                  could not be read, or a write failed).
+%     dap:PairSend:stalled         the board took nothing (or the driver
+%                                  could not report its free room) for
+%                                  5 s; the message gives how many entries
+%                                  went out;
+%     dap:PairSend:channelFailed   a write to the binary channel failed.
 %
 %   See also PairInit, PairStart, PairOut.

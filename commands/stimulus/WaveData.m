@@ -15,7 +15,8 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.
-%   Ctrl-C is left to MATLAB.
+%   Ctrl-C: no guard lines; once it is seen nothing more is sent, the
+%   channels are closed and the host acts on the interrupt.
 %
 %   Errors (raised before the board is touched):
 %     dap:usage           no argument, or not a real double array of at

@@ -13,8 +13,8 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
-%   Ctrl-C is left to MATLAB (under Octave the drains then end at once);
-%   the channels are closed as the call ends.
+%   Ctrl-C: no guard lines; once it is seen nothing more is sent, the
+%   channels are closed and the host acts on the interrupt.
 %
 %   Errors:   dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.

@@ -13,8 +13,8 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.
-%   Ctrl-C is left to MATLAB; under Octave the wait then ends within a
-%   tick and the stop line is still sent.
+%   Ctrl-C: no guard lines; the wait ends within a tick, the stop line is
+%   not sent, the channels are closed and the host acts on the interrupt.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %
