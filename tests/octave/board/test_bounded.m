@@ -17,3 +17,11 @@ lastwarn('');
 evalc('BrdLoadPath(''/dev/zero'')');
 [~, id] = lastwarn();
 assert(strcmp(id, 'dap:transferBounded'), id);
+
+% A Ctrl-C during a transfer ends it there, whichever way it comes: nothing
+% more is read from the file or written anywhere.
+for delivery = {'', ' host'}
+  [~, out, trace] = dap_child(interrupt_probe('BrdLoadPath(''/dev/zero'')'), {['sigint op 20' delivery{1}]});
+  assert(!isempty(strfind(out, 'Exiting MEX function.')), out);
+  assert(numel(trace) < 40, strjoin(trace, "\n"));
+end
