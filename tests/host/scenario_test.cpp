@@ -1,11 +1,14 @@
 // Every family of commands on the MATLAB-like host (mex_host.h), on the
 // simulated board: a normal run, an argument error, a failed open, and Ctrl-C
-// by signal and by the interrupt query. Whatever the ending, the call must
+// by signal and by the interrupt query, and each guarded command interrupted
+// after each of its device operations in turn. Whatever the ending, the call must
 // leave no device and no descriptor open, the host's SIGINT disposition as it
 // was and no handler of a plug-in installed, and the host must run the next
 // command normally.
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -65,16 +68,46 @@ bool device_use(const TraceEvent &e) {
   return kUses.count(e.event) != 0 && e.node.rfind("accel", 0) == 0;
 }
 
-// Device operations since reset, as the board counts them for "sigint op N".
-long device_operations() {
+// The device operations a trace line stands for, as the board counts them
+// for "sigint op N".
+long operations(const TraceEvent &e) {
+  const bool counted = device_use(e) || ((e.event == "release" || e.event == "stale") &&
+                                         e.node.rfind("accel", 0) == 0);
+  return counted ? e.repeat : 0;
+}
+
+long operations(const std::vector<std::string> &trace) {
   long n = 0;
-  for (const auto &line : simctl::trace()) {
-    const TraceEvent e = parse(line);
-    if (device_use(e) ||
-        ((e.event == "release" || e.event == "stale") && e.node.rfind("accel", 0) == 0))
-      n += e.repeat;
-  }
+  for (const auto &line : trace)
+    n += operations(parse(line));
   return n;
+}
+
+// The board hands its trace over whole, and the interrupt query, asked
+// before every device operation, counts them: in a polling command that is
+// thousands of fetches of a growing trace. So the run's trace is taken from
+// the board as it grows, emptying the board's each time.
+std::vector<std::string> g_trace_taken;
+long g_operations_taken = 0;
+
+void take_trace() {
+  for (auto &line : simctl::trace()) {
+    g_operations_taken += operations(parse(line));
+    g_trace_taken.push_back(std::move(line));
+  }
+  simctl::command("trace clear");
+}
+
+void start_trace() {
+  simctl::command("trace clear");
+  g_trace_taken.clear();
+  g_operations_taken = 0;
+}
+
+// Device operations since start_trace().
+long device_operations() {
+  take_trace();
+  return g_operations_taken;
 }
 
 // ------------------------------------------------------------------ table
@@ -109,7 +142,7 @@ struct Command {
   Channels channels;
   Guard guard;
   CtrlC ctrl_c;            // chosen so that the call holds its channels then
-  std::vector<Call> setup; // what the command expects on the board (op triggers need none)
+  std::vector<Call> setup; // what the command expects on the board
 };
 
 Array text(const std::string &s) { return Array::string(s); }
@@ -282,7 +315,8 @@ struct ScenarioRun {
 
 long g_query_tick = -1;
 
-void arm(const Case &c, long start_tick) {
+// setup_ops: what the setup calls did, which "sigint op N" counts as well.
+void arm(const Case &c, long start_tick, long setup_ops) {
   const Command &command = *c.command;
   const CtrlC &ctrl_c = command.ctrl_c;
   switch (c.kind) {
@@ -292,7 +326,7 @@ void arm(const Case &c, long start_tick) {
     break;
   case Kind::ctrl_c_signal:
     simctl::command(ctrl_c.by_tick ? "sigint tick " + std::to_string(start_tick + ctrl_c.n)
-                                   : "sigint op " + std::to_string(ctrl_c.n));
+                                   : "sigint op " + std::to_string(setup_ops + ctrl_c.n));
     break;
   case Kind::ctrl_c_query:
     g_query_tick = -1;
@@ -317,6 +351,7 @@ ScenarioRun run_case(const Case &c) {
   mexhost::install_sigint_handler();
   mexhost::clear_interrupt();
   simctl::command("reset");
+  start_trace();
   for (const Call &step : command.setup) {
     Plugin plugin(plugin_path(step.plugin));
     const Outcome o = plugin.call(0, step.args);
@@ -325,17 +360,19 @@ ScenarioRun run_case(const Case &c) {
   }
   // What the setup did to the disposition is another scenario's business.
   mexhost::install_sigint_handler();
-  simctl::command("trace clear");
+  const long setup_ops = device_operations();
+  start_trace();
 
   run.descriptors_before = hostcheck::open_descriptors();
   run.disposition_before = hostcheck::sigint_disposition();
   run.start_tick = board_tick();
-  arm(c, run.start_tick);
+  arm(c, run.start_tick, setup_ops);
   run.plugin = std::make_unique<Plugin>(plugin_path(command.name));
   const auto &args = c.kind == Kind::bad_argument ? command.bad[c.variant].args : command.args;
   run.outcome = run.plugin->call(command.nargout, args);
   run.end_tick = board_tick();
-  run.trace = simctl::trace();
+  take_trace();
+  run.trace = g_trace_taken;
 
   if (c.kind == Kind::ctrl_c_query) {
     run.interrupt_tick = g_query_tick;
@@ -540,6 +577,161 @@ INSTANTIATE_TEST_SUITE_P(Commands, AfterUnload,
                          ::testing::Values("marathon_bad_argument1", "StimResp2_bad_argument",
                                            "SwpStart_ctrl_c_signal", "spiker_ctrl_c_query",
                                            "PairOut_ctrl_c_signal"),
+                         [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
+
+// ------------------------------------------------------------ the sweep
+
+// A guarded command interrupted after each of its device operations in turn,
+// through the interrupt query and, for some, by signal: whichever operation
+// the Ctrl-C follows, the call must end as the guard's handler ends it.
+
+// The index of the trace line that follows device operation k.
+std::size_t line_after_operation(const std::vector<std::string> &trace, long k) {
+  long n = 0;
+  std::size_t i = 0;
+  for (; i < trace.size() && n < k; ++i)
+    n += operations(parse(trace[i]));
+  return i;
+}
+
+// Whether the call held all its channels once it had made k device operations.
+bool holds_its_channels(const Command &command, const std::vector<std::string> &trace, long k) {
+  std::set<std::string> held;
+  const std::size_t end = line_after_operation(trace, k);
+  for (std::size_t i = 0; i < end; ++i) {
+    const TraceEvent e = parse(trace[i]);
+    if (e.event == "open" && trace[i].find(" fd=") != std::string::npos)
+      held.insert(e.node);
+    else if (e.event == "close" || e.event == "release" || e.event == "stale")
+      held.erase(e.node);
+  }
+  return held.size() == (command.channels == Channels::both ? 2u : 1u);
+}
+
+// Every operation of a short call; of a long one, the first and last ten
+// (opening, sending, draining, closing) and twenty spread between.
+std::vector<long> sweep_points(long total) {
+  constexpr long kEdge = 10;
+  constexpr long kMiddle = 20;
+  std::set<long> points;
+  for (long k = 1; k <= std::min(total, kEdge); ++k)
+    points.insert(k);
+  for (long k = std::max(1L, total - kEdge + 1); k <= total; ++k)
+    points.insert(k);
+  for (long i = 1; i <= kMiddle && total > 2 * kEdge; ++i)
+    points.insert(kEdge + i * (total - 2 * kEdge) / (kMiddle + 1));
+  return {points.begin(), points.end()};
+}
+
+// What the call did to the board, without ticks or the simulator's own
+// SIGINT lines: the same whichever way the interrupt reached the call.
+std::vector<std::string> board_calls(const std::vector<std::string> &trace) {
+  std::vector<std::pair<std::string, long>> calls;
+  for (const auto &line : trace) {
+    const TraceEvent e = parse(line);
+    if (e.event == "sigint")
+      continue;
+    std::string call = line.substr(line.find(' ') + 1);
+    if (e.repeat > 1)
+      call.erase(call.rfind(" x"));
+    // The trace taken piecewise splits a run of repeats.
+    if (!calls.empty() && calls.back().first == call)
+      calls.back().second += e.repeat;
+    else
+      calls.emplace_back(call, e.repeat);
+  }
+  std::vector<std::string> lines;
+  for (const auto &[call, repeat] : calls)
+    lines.push_back(repeat > 1 ? call + " x" + std::to_string(repeat) : call);
+  return lines;
+}
+
+// The interrupt came after device operation k; `held`: the call held all its
+// channels then.
+void expect_interrupted_after(const Case &c, const ScenarioRun &run, long k, bool held) {
+  const std::string said = run.outcome.printed + run.outcome.standard_output;
+  const std::size_t after = line_after_operation(run.trace, k);
+  std::string from_k;
+  for (std::size_t i = after > 3 ? after - 3 : 0; i < std::min(run.trace.size(), after + 30); ++i)
+    from_k += (i == after ? "--- interrupt\n" : "") + run.trace[i] + "\n";
+  SCOPED_TRACE(std::string(c.kind == Kind::ctrl_c_signal ? "by signal" : "by query") +
+               ", printed:\n" + said + "\ntrace:\n" + from_k);
+  if (held)
+    expect_guard_took_channels(*c.command, run, said);
+  // From then on the call may only let go of its channels: a channel the
+  // guard could not release (still opening, or the other one already
+  // closed) is closed.
+  EXPECT_EQ(operations(std::vector<std::string>(run.trace.begin(), run.trace.begin() + after)), k)
+      << "the call went on repeating operation " << k << " after the interrupt";
+  for (std::size_t i = after; i < run.trace.size(); ++i) {
+    const TraceEvent e = parse(run.trace[i]);
+    EXPECT_FALSE(device_use(e) && e.event != "close")
+        << "device used after the interrupt: " << run.trace[i];
+  }
+  if (run.interrupt_tick >= 0) {
+    EXPECT_LE(run.end_tick - run.interrupt_tick, kPromptTicks) << "the call ran on";
+  }
+  EXPECT_EQ(simctl::command("open"), "0") << "device descriptors still open";
+  EXPECT_EQ(hostcheck::open_descriptors(), run.descriptors_before) << "descriptors leaked";
+  EXPECT_EQ(hostcheck::describe(hostcheck::sigint_disposition()),
+            hostcheck::describe(run.disposition_before));
+  EXPECT_EQ(mexhost::sigint_handler_runs(), c.kind == Kind::ctrl_c_signal ? 1 : 0);
+  EXPECT_TRUE(utIsInterruptPending()) << "the host's interrupt must stay pending";
+}
+
+// Commands also interrupted by signal, whose traces must match the query's.
+const std::set<std::string> kBySignalToo = {"BrdLoad", "SwpInit",    "SwpStart",
+                                            "SwpStop", "TandemRead", "StimResp2"};
+
+class InterruptSweep : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(InterruptSweep, AfterEachDeviceOperation) {
+  const Case &normal = find_case(GetParam() + "_normal");
+  const ScenarioRun reference = run_case(normal);
+  ASSERT_EQ(reference.setup_failure, "");
+  const long total = operations(reference.trace);
+  ASSERT_GT(total, 0);
+  const bool by_signal_too = kBySignalToo.count(GetParam()) != 0;
+  int runs = 1;
+  for (const long k : sweep_points(total)) {
+    SCOPED_TRACE("interrupt after device operation " + std::to_string(k) + " of " +
+                 std::to_string(total));
+    Command at_k = *normal.command;
+    at_k.ctrl_c = op(k);
+    const bool held = holds_its_channels(at_k, reference.trace, k);
+    // A signal raised by an open lands before the open has handed the call
+    // its channel: the call closes that one instead of letting it go.
+    const bool opening =
+        parse(reference.trace[line_after_operation(reference.trace, k) - 1]).event == "open";
+    const ScenarioRun by_query = run_case({&at_k, Kind::ctrl_c_query, 0});
+    ASSERT_EQ(by_query.setup_failure, "");
+    expect_interrupted_after({&at_k, Kind::ctrl_c_query, 0}, by_query, k, held);
+    ++runs;
+    if (by_signal_too) {
+      const ScenarioRun by_signal = run_case({&at_k, Kind::ctrl_c_signal, 0});
+      expect_interrupted_after({&at_k, Kind::ctrl_c_signal, 0}, by_signal, k, held && !opening);
+      if (!opening) {
+        EXPECT_EQ(board_calls(by_signal.trace), board_calls(by_query.trace))
+            << "the signal and the query led to different calls";
+      }
+      ++runs;
+    }
+    mexhost::install_sigint_handler();
+    if (HasFailure())
+      break; // the first operation that fails tells the story
+  }
+  std::printf("%s: %ld device operations, %d runs\n", GetParam().c_str(), total, runs);
+}
+
+std::vector<std::string> guarded_commands() {
+  std::vector<std::string> names;
+  for (const Command &c : commands())
+    if (c.guard == Guard::guarded)
+      names.push_back(c.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, InterruptSweep, ::testing::ValuesIn(guarded_commands()),
                          [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
 
 } // namespace
