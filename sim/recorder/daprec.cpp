@@ -454,9 +454,14 @@ DAPREC_EXPORT int system(const char *command) {
     return next_system()(command);
   // Take the file before the loader starts, so that it stays ours: the
   // loader inherits LD_PRELOAD and would otherwise record itself.
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    take_file();
+  if (!t_recording) {
+    // As in record(): a handler that lets go of a device meanwhile defers.
+    t_recording = true;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      take_file();
+    }
+    t_recording = false;
   }
   const int status = next_system()(command);
   const int error = errno;

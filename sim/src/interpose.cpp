@@ -117,11 +117,8 @@ template <typename RealCall> FILE *fopen_path(const char *path, RealCall &&call_
   const int saved = errno;
   const Target target = classify(path);
   errno = saved;
-  if (target.redirected) {
-    Simulator::get().replay_dapl(path);
-    errno = saved;
+  if (target.redirected)
     return call_real(target.path.c_str());
-  }
   return call_real(path);
 }
 

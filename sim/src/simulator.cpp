@@ -952,6 +952,7 @@ void Simulator::settle_deferred() {
       if (fd == 0)
         zero_is_device_ = false;
       --open_count_;
+      replay_close(node, closed);
       trace(std::string(closed ? "close " : "release ") + node_name(node) +
             (closed ? std::string() : " fd=" + std::to_string(fd)));
       count_operation();
