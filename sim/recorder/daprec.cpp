@@ -17,10 +17,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/times.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -152,6 +154,20 @@ void forked_child() {
     g_state = State::passive;
 }
 
+// The file's descriptor goes to a high number, so that the host's own
+// descriptors are numbered as they would be without the recorder.
+int out_of_the_way(int fd) {
+  struct rlimit files {};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 64)
+    return fd;
+  const rlim_t top = std::min<rlim_t>(files.rlim_cur, kFdSlots);
+  const int high = fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(top - 32));
+  if (high < 0)
+    return fd;
+  next_close()(fd);
+  return high;
+}
+
 // The first thing worth recording takes the file, unless another process
 // (the host that started us) holds it.
 bool take_file() {
@@ -161,11 +177,12 @@ bool take_file() {
   const char *path = getenv("DAPREC_FILE");
   if (path == nullptr || *path == '\0')
     return false;
-  const int fd = next_open()(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int fd = next_open()(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     say("daprec: cannot open DAPREC_FILE; nothing is recorded\n");
     return false;
   }
+  fd = out_of_the_way(fd);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     next_close()(fd);
     return false;

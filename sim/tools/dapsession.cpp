@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -180,6 +181,41 @@ std::vector<Call> find_calls(const Session &s) {
   return calls;
 }
 
+// The tasks a call starts ("start a,b" lines on the text channel): which
+// family's call it is, at a glance.
+std::string tasks_started(const Session &s, const Call &call) {
+  std::string text;
+  for (std::size_t i = call.first; i <= call.last; ++i) {
+    const Record &r = s.records[i];
+    if (r.kind == Kind::write && r.node == dapsession::kAccel0)
+      text.append(r.data.begin(), r.data.end());
+  }
+  std::string started;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line.size() < first + 6)
+      continue;
+    std::string word = line.substr(first, 6);
+    for (char &c : word)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (word != "start " && word != "start\t")
+      continue;
+    const auto names = line.find_first_not_of(" \t", first + 5);
+    if (names == std::string::npos)
+      continue;
+    const std::string these = line.substr(names);
+    if ((" " + started + " ").find(" " + these + " ") == std::string::npos)
+      started += (started.empty() ? "" : " ") + these;
+  }
+  return started;
+}
+
 int show(const std::string &path, bool brief) {
   Session s;
   std::string error;
@@ -193,8 +229,12 @@ int show(const std::string &path, bool brief) {
   const std::vector<Call> calls = find_calls(s);
   std::size_t next_call = 0;
   for (std::size_t i = 0; i < s.records.size(); ++i) {
-    if (next_call < calls.size() && calls[next_call].first == i)
-      std::printf("--- call %zu\n", ++next_call);
+    if (next_call < calls.size() && calls[next_call].first == i) {
+      const std::string started = tasks_started(s, calls[next_call]);
+      ++next_call;
+      std::printf("--- call %zu%s\n", next_call,
+                  started.empty() ? "" : (": starts " + started).c_str());
+    }
     const Record &r = s.records[i];
     std::string line = describe(r, limit);
     if (r.repeats > 1)

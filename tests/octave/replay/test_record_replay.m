@@ -1,10 +1,11 @@
-% A session recorded on top of the simulated board and replayed gives every
-% family's command the very results it gave when it was recorded, and a
-% session cut down to one command call replays that call alone.
+% The recorder changes nothing the commands see; a session recorded on top
+% of the simulated board and replayed gives every family's command the very
+% results it gave when it was recorded; a session cut down to one command
+% call replays that call alone.
 1;
-function results = run_and_load(how, session, code, mat)
-  [status, output] = replay_child([code sprintf('\nsave(''-binary'', ''%s'');', mat)], ...
-                                  how, session);
+function [results, trace] = run_and_load(how, session, code, mat)
+  [status, output, trace] = replay_child([code sprintf('\nsave(''-binary'', ''%s'');', mat)], ...
+                                         how, session);
   assert(status == 0, output);
   results = load(mat);
   delete(mat);
@@ -19,7 +20,10 @@ code = strjoin({
   'R = StimResp();'
   'R2 = StimResp2([100 200 300 400 500 600 700 800]);'
   'clear ans;'}, "\n");
-recorded = run_and_load('record', session, code, [tempname() '.mat']);
+[recorded, recorded_trace] = run_and_load('record', session, code, [tempname() '.mat']);
+[plain, plain_trace] = run_and_load('plain', '', code, [tempname() '.mat']);
+assert(isequal(recorded, plain), 'the recorder changed a result');
+assert(isequal(recorded_trace, plain_trace), 'the recorder changed what the board saw');
 info = dir(session);
 printf('session file: %d bytes\n', info.bytes);
 assert(any(recorded.sweep(:) ~= 0) && any(recorded.R2(:) ~= 0));
