@@ -205,6 +205,8 @@ bool take_file() {
 }
 
 void write_deferred() {
+  if (g_deferred_count.load(std::memory_order_acquire) == 0)
+    return; // almost always: no handler let go of a device meanwhile
   int done = 0;
   for (;;) {
     int count = g_deferred_count.load();
