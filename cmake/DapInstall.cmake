@@ -6,11 +6,13 @@
 #   P/lib/dap/diagnostics/   diagnostic plug-ins and programs, off every default
 #                            path ("test" would shadow Octave's and the shell's)
 #   P/lib/dap/sim/           the simulated board: libdapsim.so, what it runs
-#                            beside itself, its control command dapsim and helpers
+#                            beside itself, its control command dapsim and helpers;
+#                            the session recorder libdaprec.so
 #   P/share/dap/dapl/        sample DAPL files (the simulated board's DAPL directory)
 #   P/share/dap/examples/    experiment scripts that run on the simulated board
 #   P/share/doc/dap/         README.md, NEWS, LICENSE
 #   P/bin/octave-sim         octave-cli on the simulated board
+#   P/bin/dapsession         session files as text, and cut down
 # scripts/octave-sim finds everything relative to itself, so the tree can be
 # installed under any prefix and moved as a whole.
 
@@ -79,13 +81,16 @@ if(TARGET dapsim)
     endif()
   endforeach()
   install(FILES ${DAP_SIM_HELP} DESTINATION ${DAP_INSTALL_SIMDIR})
+  # The session recorder for the rig, and the tool that reads its files.
+  install(TARGETS daprec LIBRARY DESTINATION ${DAP_INSTALL_SIMDIR})
+  install(TARGETS dapsession RUNTIME DESTINATION bin)
   install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/octave-sim DESTINATION bin)
 endif()
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/dapl/ DESTINATION ${DAP_INSTALL_DAPLDIR}
         FILES_MATCHING PATTERN "*.dap")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${DAP_INSTALL_EXAMPLESDIR}
-        FILES_MATCHING PATTERN "*.m")
+        FILES_MATCHING PATTERN "*.m" PATTERN "*.ses")
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/NEWS ${CMAKE_SOURCE_DIR}/LICENSE
         DESTINATION ${DAP_INSTALL_DOCDIR})
 

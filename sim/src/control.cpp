@@ -62,6 +62,32 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     power_on();
     return ok();
   }
+  if (verb == "replay") {
+    // replay | replay off | replay FILE [strict|lenient]
+    if (n == 1)
+      return ok(replay_status());
+    if (n == 2 && !t[1].quoted && text::lower(t[1].text) == "off") {
+      replay_.reset();
+      return ok();
+    }
+    bool strict = false;
+    if (n == 3) {
+      const std::string mode = text::lower(t[2].text);
+      if (mode != "strict" && mode != "lenient")
+        return refuse("usage: replay FILE [strict|lenient] | replay off | replay");
+      strict = mode == "strict";
+    }
+    if (n > 3)
+      return refuse("usage: replay FILE [strict|lenient] | replay off | replay");
+    // The session is played on a power-on board, from its first call.
+    power_on();
+    std::string answer;
+    if (!replay_start(t[1].text, strict, &answer)) {
+      replay_.reset();
+      return refuse(answer);
+    }
+    return ok(answer);
+  }
   if (verb == "seed") {
     const auto v = n == 2 ? parse_count(t[1], 0, 0xFFFFFFFFll) : std::nullopt;
     if (!v)

@@ -98,6 +98,10 @@ template <typename RealCall> int open_path(const char *path, RealCall &&call_rea
   errno = saved;
   if (target.node >= 0)
     return Simulator::get().open_device(target.node);
+  if (target.redirected) {
+    Simulator::get().replay_dapl(path);
+    errno = saved;
+  }
   const int fd = call_real(target.redirected ? target.path.c_str() : path);
   if (dapsim::device_node(fd) >= 0) {
     const int opened_errno = errno;

@@ -92,6 +92,11 @@ Simulator::Simulator() {
   real::InsideSimulator inside;
   default_seed_ = seed_from_environment();
   default_real_clock_ = real_clock_from_environment();
+  if (const char *replay = std::getenv("DAPSIM_REPLAY"); replay != nullptr && *replay != '\0') {
+    default_replay_ = replay;
+    const char *mode = std::getenv("DAPSIM_REPLAY_MODE");
+    default_replay_strict_ = mode != nullptr && text::iequals(mode, "strict");
+  }
   loader_folder();
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -353,6 +358,14 @@ void Simulator::power_on() {
   seed_ = default_seed_;
   random_.seed(seed_);
   trace_clear();
+  replay_.reset();
+  if (!default_replay_.empty()) {
+    std::string reply;
+    if (!replay_start(default_replay_, default_replay_strict_, &reply)) {
+      const std::string message = "dapsim: DAPSIM_REPLAY: " + reply + "\n";
+      real::write_all(2, message.data(), message.size());
+    }
+  }
 }
 
 void Simulator::board_reset() {
@@ -583,6 +596,8 @@ void Simulator::perform(const Action &action) {
 clock_t Simulator::times(struct tms *buffer) {
   return locked([&]() -> clock_t {
     clock_t value;
+    if (const auto replayed = replay_times(buffer))
+      return *replayed;
     if (real_clock_) {
       value = real::times()(buffer);
       sync_real_clock();
@@ -660,6 +675,10 @@ int Simulator::run_loader(const char *command_line) {
   locked([&] {
     exit_status = loader_exit_;
     missing = loader_missing_;
+    if (replay_) {
+      replay_loader(command_line, &exit_status);
+      missing = false;
+    }
     return 0;
   });
   const std::string program =
@@ -690,6 +709,13 @@ int Simulator::run_loader(const char *command_line) {
   return status;
 }
 
+void Simulator::replay_dapl(const char *path) {
+  locked([&] {
+    replay_dapl_open(path);
+    return 0;
+  });
+}
+
 // ------------------------------------------------------------------- device
 
 int Simulator::open_device(int node) {
@@ -698,6 +724,12 @@ int Simulator::open_device(int node) {
     const NodeFaults &f = faults_[node];
     const std::string name = node_name(node);
     int fd;
+    if (const auto replayed = replay_open(node); replayed && *replayed != 0) {
+      trace("open " + name + " -> -1" + errno_suffix(*replayed));
+      count_operation();
+      errno = *replayed;
+      return -1;
+    }
     if (f.missing) {
       trace("open " + name + " -> -1" + errno_suffix(*f.missing));
       count_operation();
@@ -745,6 +777,8 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
       errno = EFAULT;
       return -1;
     }
+    if (const auto replayed = replay_read(node, buffer, count))
+      return *replayed;
     NodeFaults &f = faults_[node];
     const std::string prefix =
         std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
@@ -780,8 +814,10 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
       errno = EFAULT;
       return -1;
     }
-    const NodeFaults &f = faults_[node];
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+    if (const auto replayed = replay_write(node, bytes, count))
+      return *replayed;
+    const NodeFaults &f = faults_[node];
     std::size_t n = count;
     if (f.shortwrite)
       n = std::min(n, *f.shortwrite);
@@ -807,6 +843,8 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
 
 int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
   const auto result = on_device(fd, [&](int node) -> int {
+    if (const auto replayed = replay_ioctl(node, request, argument))
+      return *replayed;
     const std::string prefix =
         std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
     auto fail = [&](int error) {
@@ -870,14 +908,20 @@ int Simulator::close_device(int fd) {
   const auto result = on_device(fd, [&](int node) -> int {
     g_fd_node[fd].store(0, std::memory_order_release);
     --open_count_;
-    trace(std::string("close ") + node_name(node));
+    const bool replayed = replay_close(node, true);
+    trace(std::string("close ") + node_name(node) + (replayed ? "" : " -> -1 errno=5"));
     count_operation();
     g_sigint_activity.fetch_add(1);
     if (fd == 0 && zero_is_device_) {
       zero_is_device_ = false;
       return 0;
     }
-    return real::close()(fd);
+    const int rc = real::close()(fd);
+    if (!replayed) {
+      errno = EIO;
+      return -1;
+    }
+    return rc;
   });
   return result ? *result : real::close()(fd);
 }
@@ -908,6 +952,7 @@ void Simulator::settle_deferred() {
       if (fd == 0)
         zero_is_device_ = false;
       --open_count_;
+      replay_close(node, closed);
       trace(std::string(closed ? "close " : "release ") + node_name(node) +
             (closed ? std::string() : " fd=" + std::to_string(fd)));
       count_operation();
@@ -936,6 +981,7 @@ void Simulator::released(int fd) {
     g_fd_node[fd].store(0, std::memory_order_release);
     --open_count_;
     sync_real_clock();
+    replay_close(node, false);
     trace(std::string("release ") + node_name(node) + " fd=" + std::to_string(fd));
     count_operation();
     return 0;

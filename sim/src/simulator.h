@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "dapsim/board.h"
+#include "session.h"
 
 namespace dapsim {
 
@@ -204,6 +205,52 @@ private:
   // The control language (control.cpp).
   bool control(const std::string &line, std::string *reply);
 
+  // Replay of a recorded session (replay.cpp): the device calls are served
+  // from the file instead of the board model.
+  struct Replay {
+    std::string path;
+    bool strict = false;
+    bool stopped = false; // strict, after the first difference
+    dapsession::Session session;
+    // Indexes of the records of each channel, of the clock runs, of the
+    // DAPL opens and of the loader runs, with how far each has been played
+    // (`used`: repeats of the current record already served).
+    struct Queue {
+      std::vector<std::size_t> records;
+      std::size_t next = 0;
+      std::uint64_t used = 0;
+    };
+    Queue channel[2];
+    Queue clock;
+    Queue dapl;
+    Queue loader;
+    std::uint64_t operations[2] = {0, 0};
+    std::uint64_t writes[2] = {0, 0};
+    std::uint64_t differences = 0;
+    bool ended[2] = {false, false};
+  };
+  bool replay_start(const std::string &path, bool strict, std::string *reply);
+  std::string replay_status() const;
+  void replay_difference(const std::string &what);
+  const dapsession::Record *replay_expect(int node, dapsession::Kind kind, unsigned long request,
+                                          const std::string &operation);
+  void replay_clock_to(const dapsession::Record &record);
+  // Each returns nothing when no replay runs; otherwise what the call returns.
+  std::optional<int> replay_open(int node);
+  std::optional<ssize_t> replay_read(int node, void *buffer, size_t count);
+  std::optional<ssize_t> replay_write(int node, const std::uint8_t *bytes, size_t count);
+  std::optional<int> replay_ioctl(int node, unsigned long request, void *argument);
+  // False when a strict replay has stopped: the close fails with EIO.
+  bool replay_close(int node, bool closed);
+  std::optional<clock_t> replay_times(struct tms *buffer);
+  void replay_loader(const char *command_line, int *exit_status);
+  void replay_dapl_open(const char *path);
+
+public:
+  // A file of the DAPL directory was opened (its name as the host gave it).
+  void replay_dapl(const char *path);
+
+private:
   std::mutex mutex_;
 
   // Scenario.
@@ -255,6 +302,11 @@ private:
   std::map<std::string, std::int64_t> variables_;
   std::map<std::string, std::deque<std::int64_t>> pipes_;
   std::map<int, std::vector<std::int16_t>> played_;
+
+  // Replay: DAPSIM_REPLAY starts one at power-on.
+  std::string default_replay_;
+  bool default_replay_strict_ = false;
+  std::unique_ptr<Replay> replay_;
 
   // Trace.
   std::vector<Event> events_;

@@ -1,0 +1,494 @@
+// The session recorder: an LD_PRELOAD library for a rig. Every call on the
+// two device nodes, every open of a DAPL file and every run of the board
+// loader goes straight to the system underneath (the next library, found
+// with dlsym(RTLD_NEXT)); afterwards the call is noted in the session file
+// named by DAPREC_FILE. What the caller gets back, errno included, is what
+// the system gave.
+//
+// The file belongs to the first process that has something to record: it
+// holds an exclusive lock on it, so the shell and the loader that the host
+// starts (they inherit LD_PRELOAD) stay out of it, and so does a child the
+// host forks.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+
+#include "session.h"
+
+#define DAPREC_EXPORT extern "C" __attribute__((visibility("default")))
+
+extern "C" void __chk_fail(void) __attribute__((noreturn));
+
+namespace {
+
+using dapsession::kNoNode;
+
+void *next_symbol(const char *name) {
+  void *fn = dlsym(RTLD_NEXT, name);
+  if (fn == nullptr) {
+    static const char head[] = "daprec: the C library has no '";
+    static const char tail[] = "'; the recorder cannot pass the call on\n";
+    [[maybe_unused]] long rc = syscall(SYS_write, 2, head, sizeof head - 1);
+    rc = syscall(SYS_write, 2, name, strlen(name));
+    rc = syscall(SYS_write, 2, tail, sizeof tail - 1);
+    abort();
+  }
+  return fn;
+}
+
+#define DAPREC_NEXT(type, name)                                                                    \
+  type next_##name() {                                                                             \
+    static const type fn = reinterpret_cast<type>(next_symbol(#name));                             \
+    return fn;                                                                                     \
+  }
+
+using OpenFn = int (*)(const char *, int, ...);
+using OpenatFn = int (*)(int, const char *, int, ...);
+using Open2Fn = int (*)(const char *, int);
+using Openat2Fn = int (*)(int, const char *, int);
+using ReadFn = ssize_t (*)(int, void *, size_t);
+using ReadChkFn = ssize_t (*)(int, void *, size_t, size_t);
+using WriteFn = ssize_t (*)(int, const void *, size_t);
+using IoctlFn = int (*)(int, unsigned long, ...);
+using CloseFn = int (*)(int);
+using Dup2Fn = int (*)(int, int);
+using Dup3Fn = int (*)(int, int, int);
+using TimesFn = clock_t (*)(struct tms *);
+using SystemFn = int (*)(const char *);
+
+DAPREC_NEXT(OpenFn, open)
+DAPREC_NEXT(OpenFn, open64)
+DAPREC_NEXT(OpenatFn, openat)
+DAPREC_NEXT(OpenatFn, openat64)
+DAPREC_NEXT(Open2Fn, __open_2)
+DAPREC_NEXT(Open2Fn, __open64_2)
+DAPREC_NEXT(Openat2Fn, __openat_2)
+DAPREC_NEXT(Openat2Fn, __openat64_2)
+DAPREC_NEXT(ReadFn, read)
+DAPREC_NEXT(ReadChkFn, __read_chk)
+DAPREC_NEXT(WriteFn, write)
+DAPREC_NEXT(IoctlFn, ioctl)
+DAPREC_NEXT(CloseFn, close)
+DAPREC_NEXT(Dup2Fn, dup2)
+DAPREC_NEXT(Dup3Fn, dup3)
+DAPREC_NEXT(TimesFn, times)
+DAPREC_NEXT(SystemFn, system)
+
+// Which descriptor numbers the host opened on a device node: 0 none, else
+// node + 1. Lock-free: the host's other descriptors never wait on us.
+constexpr int kFdSlots = 65536;
+std::atomic<std::uint8_t> g_fd_node[kFdSlots];
+
+int device_node(int fd) {
+  if (fd < 0 || fd >= kFdSlots)
+    return -1;
+  return g_fd_node[fd].load(std::memory_order_acquire) - 1;
+}
+
+void mark(int fd, int node) {
+  if (fd >= 0 && fd < kFdSlots)
+    g_fd_node[fd].store(static_cast<std::uint8_t>(node + 1), std::memory_order_release);
+}
+
+// The recording itself. Everything below runs with g_mutex held.
+std::mutex g_mutex;
+enum class State { idle, recording, passive };
+State g_state = State::idle;
+dapsession::Writer *g_writer = nullptr;
+// The last value times() gave the host: the tick of what it does next.
+std::atomic<std::int64_t> g_tick{-1};
+// times() values seen before the file was taken: only the last run counts.
+std::int64_t g_early_value = 0;
+std::uint64_t g_early_count = 0;
+
+// A signal handler that lets go of a device (dup2, close) while this very
+// thread is inside the recorder would wait for itself: its record is kept
+// here and written when the interrupted record is done.
+__attribute__((tls_model("initial-exec"))) thread_local bool t_recording = false;
+constexpr int kDeferredSlots = 16;
+std::atomic<int> g_deferred_count{0};
+std::atomic<int> g_deferred_fd[kDeferredSlots];
+std::atomic<int> g_deferred_node[kDeferredSlots];
+std::atomic<int> g_deferred_result[kDeferredSlots];
+std::atomic<bool> g_deferred_closed[kDeferredSlots];
+std::atomic<std::int64_t> g_deferred_tick[kDeferredSlots];
+
+void say(const char *text) { [[maybe_unused]] long rc = syscall(SYS_write, 2, text, strlen(text)); }
+
+std::uint64_t limit_from_environment() {
+  const char *env = getenv("DAPREC_LIMIT");
+  if (env == nullptr || *env == '\0')
+    return dapsession::kDefaultLimit;
+  char *end = nullptr;
+  const unsigned long long v = strtoull(env, &end, 0);
+  if (end == env || *end != '\0' || v < 64)
+    return dapsession::kDefaultLimit;
+  return v;
+}
+
+void finish_at_exit() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_state == State::recording && g_writer != nullptr)
+    g_writer->finish();
+}
+
+// A child of a recording process (fork without exec) keeps our memory but
+// not the file's lock: it records nothing and flushes nothing.
+void forked_child() {
+  if (g_state == State::recording)
+    g_state = State::passive;
+}
+
+// The file's descriptor goes to a high number, so that the host's own
+// descriptors are numbered as they would be without the recorder.
+int out_of_the_way(int fd) {
+  struct rlimit files {};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 64)
+    return fd;
+  const rlim_t top = std::min<rlim_t>(files.rlim_cur, kFdSlots);
+  const int high = fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(top - 32));
+  if (high < 0)
+    return fd;
+  next_close()(fd);
+  return high;
+}
+
+// The first thing worth recording takes the file, unless another process
+// (the host that started us) holds it.
+bool take_file() {
+  if (g_state != State::idle)
+    return g_state == State::recording;
+  g_state = State::passive;
+  const char *path = getenv("DAPREC_FILE");
+  if (path == nullptr || *path == '\0')
+    return false;
+  int fd = next_open()(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    say("daprec: cannot open DAPREC_FILE; nothing is recorded\n");
+    return false;
+  }
+  fd = out_of_the_way(fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    next_close()(fd);
+    return false;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    next_close()(fd);
+    say("daprec: cannot empty DAPREC_FILE; nothing is recorded\n");
+    return false;
+  }
+  const long per_second = sysconf(_SC_CLK_TCK);
+  g_writer = new dapsession::Writer(fd, limit_from_environment(),
+                                    per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,
+                                    next_write());
+  for (; g_early_count > 0; --g_early_count)
+    g_writer->clock(g_early_value);
+  g_state = State::recording;
+  pthread_atfork(nullptr, nullptr, forked_child);
+  atexit(finish_at_exit);
+  return true;
+}
+
+void write_deferred() {
+  if (g_deferred_count.load(std::memory_order_acquire) == 0)
+    return; // almost always: no handler let go of a device meanwhile
+  int done = 0;
+  for (;;) {
+    int count = g_deferred_count.load();
+    for (int i = done; i < count; ++i) {
+      const auto node = static_cast<std::uint8_t>(g_deferred_node[i].load());
+      const std::int64_t tick = g_deferred_tick[i].load();
+      if (g_deferred_closed[i].load())
+        g_writer->close(node, tick, g_deferred_result[i].load(), 0);
+      else
+        g_writer->release(node, tick, g_deferred_fd[i].load());
+    }
+    done = count;
+    if (g_deferred_count.compare_exchange_strong(count, 0))
+      return;
+  }
+}
+
+// Runs `note(writer)` with the lock held; errno comes out as it went in.
+template <typename Note> void record(Note &&note) {
+  const int saved = errno;
+  if (t_recording)
+    return; // only a handler's release comes here; see defer()
+  t_recording = true;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (take_file()) {
+      write_deferred();
+      note(*g_writer);
+      write_deferred();
+    }
+  }
+  t_recording = false;
+  errno = saved;
+}
+
+// A device let go of by a handler: written now, or after the record this
+// thread was in the middle of.
+void let_go(int fd, int node, bool closed, int result) {
+  const std::int64_t tick = g_tick.load();
+  if (!t_recording) {
+    record([&](dapsession::Writer &w) {
+      if (closed) {
+        w.close(static_cast<std::uint8_t>(node), tick, result, errno);
+        w.flush();
+      } else {
+        w.release(static_cast<std::uint8_t>(node), tick, fd);
+      }
+    });
+    return;
+  }
+  const int slot = g_deferred_count.load();
+  if (slot < kDeferredSlots) {
+    g_deferred_fd[slot].store(fd);
+    g_deferred_node[slot].store(node);
+    g_deferred_result[slot].store(result);
+    g_deferred_closed[slot].store(closed);
+    g_deferred_tick[slot].store(tick);
+    g_deferred_count.store(slot + 1);
+  }
+}
+
+bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
+
+template <typename Call> int open_path(const char *path, Call &&call) {
+  const int fd = call();
+  const int error = errno;
+  bool dapl = false;
+  const std::uint8_t node = dapsession::classify_path(path, &dapl);
+  if (node != kNoNode) {
+    if (fd >= 0)
+      mark(fd, node);
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) { w.open(node, tick, fd, error); });
+  } else if (dapl) {
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) { w.dapl(tick, path, fd, error); });
+  } else if (device_node(fd) >= 0) {
+    // A device number we missed the end of (a raw close) now names another file.
+    g_fd_node[fd].store(0, std::memory_order_release);
+  }
+  errno = error;
+  return fd;
+}
+
+} // namespace
+
+DAPREC_EXPORT int open(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&] { return next_open()(path, flags, mode); });
+}
+
+DAPREC_EXPORT int open64(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&] { return next_open64()(path, flags, mode); });
+}
+
+DAPREC_EXPORT int openat(int dirfd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&] { return next_openat()(dirfd, path, flags, mode); });
+}
+
+DAPREC_EXPORT int openat64(int dirfd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_path(path, [&] { return next_openat64()(dirfd, path, flags, mode); });
+}
+
+DAPREC_EXPORT int __open_2(const char *path, int flags) {
+  return open_path(path, [&] { return next___open_2()(path, flags); });
+}
+
+DAPREC_EXPORT int __open64_2(const char *path, int flags) {
+  return open_path(path, [&] { return next___open64_2()(path, flags); });
+}
+
+DAPREC_EXPORT int __openat_2(int dirfd, const char *path, int flags) {
+  return open_path(path, [&] { return next___openat_2()(dirfd, path, flags); });
+}
+
+DAPREC_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
+  return open_path(path, [&] { return next___openat64_2()(dirfd, path, flags); });
+}
+
+DAPREC_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
+  const ssize_t n = next_read()(fd, buffer, count);
+  const int node = device_node(fd);
+  if (node >= 0) {
+    const int error = errno;
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) {
+      w.read(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
+    });
+  }
+  return n;
+}
+
+DAPREC_EXPORT ssize_t __read_chk(int fd, void *buffer, size_t count, size_t buffer_size) {
+  const ssize_t n = next___read_chk()(fd, buffer, count, buffer_size);
+  const int node = device_node(fd);
+  if (node >= 0) {
+    const int error = errno;
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) {
+      w.read(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
+    });
+  }
+  return n;
+}
+
+DAPREC_EXPORT ssize_t write(int fd, const void *buffer, size_t count) {
+  const ssize_t n = next_write()(fd, buffer, count);
+  const int node = device_node(fd);
+  if (node >= 0) {
+    const int error = errno;
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) {
+      w.write(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
+    });
+  }
+  return n;
+}
+
+DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
+  va_list ap;
+  va_start(ap, request);
+  void *argument = va_arg(ap, void *);
+  va_end(ap);
+  const int rc = next_ioctl()(fd, request, argument);
+  const int node = device_node(fd);
+  if (node >= 0) {
+    const int error = errno;
+    const std::int64_t tick = g_tick.load();
+    // The driver's requests take a pointer to an int; copy rather than
+    // dereference, and never touch a pointer the call refused.
+    std::int32_t value = 0;
+    if (argument != nullptr && !(rc < 0 && error == EFAULT))
+      memcpy(&value, argument, sizeof value);
+    record([&](dapsession::Writer &w) {
+      w.ioctl(static_cast<std::uint8_t>(node), tick, request, rc, error, value);
+    });
+  }
+  return rc;
+}
+
+DAPREC_EXPORT int close(int fd) {
+  const int node = device_node(fd);
+  if (node >= 0)
+    g_fd_node[fd].store(0, std::memory_order_release);
+  const int rc = next_close()(fd);
+  if (node >= 0) {
+    const int error = errno;
+    let_go(fd, node, true, rc);
+    errno = error;
+  }
+  return rc;
+}
+
+DAPREC_EXPORT int dup2(int oldfd, int newfd) noexcept {
+  const int node = oldfd != newfd ? device_node(newfd) : -1;
+  const int rc = next_dup2()(oldfd, newfd);
+  if (node >= 0 && rc == newfd) {
+    const int error = errno;
+    g_fd_node[newfd].store(0, std::memory_order_release);
+    let_go(newfd, node, false, 0);
+    errno = error;
+  }
+  return rc;
+}
+
+DAPREC_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
+  const int node = device_node(newfd);
+  const int rc = next_dup3()(oldfd, newfd, flags);
+  if (node >= 0 && rc == newfd) {
+    const int error = errno;
+    g_fd_node[newfd].store(0, std::memory_order_release);
+    let_go(newfd, node, false, 0);
+    errno = error;
+  }
+  return rc;
+}
+
+DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {
+  const clock_t value = next_times()(buffer);
+  const int saved = errno;
+  const auto tick = static_cast<std::int64_t>(value);
+  g_tick.store(tick, std::memory_order_relaxed);
+  if (!t_recording) {
+    t_recording = true;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_state == State::recording) {
+        g_writer->clock(tick);
+      } else if (g_state == State::idle) {
+        if (g_early_count > 0 && g_early_value == tick) {
+          ++g_early_count;
+        } else {
+          g_early_value = tick;
+          g_early_count = 1;
+        }
+      }
+    }
+    t_recording = false;
+  }
+  errno = saved;
+  return value;
+}
+
+DAPREC_EXPORT int system(const char *command) {
+  if (command == nullptr ||
+      strncmp(command, dapsession::kLoaderCommand, sizeof dapsession::kLoaderCommand - 1) != 0)
+    return next_system()(command);
+  // Take the file before the loader starts, so that it stays ours: the
+  // loader inherits LD_PRELOAD and would otherwise record itself.
+  if (!t_recording) {
+    // As in record(): a handler that lets go of a device meanwhile defers.
+    t_recording = true;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      take_file();
+    }
+    t_recording = false;
+  }
+  const int status = next_system()(command);
+  const int error = errno;
+  const std::int64_t tick = g_tick.load();
+  record([&](dapsession::Writer &w) {
+    w.loader(tick, command, status, error);
+    w.flush();
+  });
+  errno = error;
+  return status;
+}

@@ -1,0 +1,394 @@
+// Replay of a recorded session: the host's device calls are matched, in
+// order and channel by channel, with the calls the recorder saw on a rig.
+// What the host writes is compared with what was written then; what the
+// board answered (reads, request 1/2 values, failures) comes back as it
+// came; times() gives the host the values it gave then. All of it runs with
+// the model's lock held, like the board it stands in for.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "simulator.h"
+#include "text.h"
+
+namespace dapsim {
+
+using dapsession::Kind;
+using dapsession::Record;
+
+namespace {
+
+// How far ahead a lenient replay looks for the call the host made, past
+// calls the host no longer makes.
+constexpr std::size_t kLookAhead = 8;
+// A lenient replay that has gone astray reports this many differences.
+constexpr std::uint64_t kDifferencesShown = 100;
+
+std::string byte_text(const std::vector<std::uint8_t> &bytes, std::size_t at) {
+  if (at >= bytes.size())
+    return "end";
+  char out[8];
+  std::snprintf(out, sizeof out, "0x%02x", bytes[at]);
+  return out;
+}
+
+// A few bytes around `at`, as the trace shows a write of that channel.
+std::string around(int node, const std::vector<std::uint8_t> &bytes, std::size_t at) {
+  const std::size_t from = at > 16 ? at - 16 : 0;
+  const std::size_t to = std::min(bytes.size(), at + 16);
+  const std::uint8_t *p = bytes.data() + from;
+  return node == kTextNode ? text::quoted(p, to - from) : text::hex(p, to - from, false);
+}
+
+} // namespace
+
+bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
+  auto replay = std::make_unique<Replay>();
+  std::string error;
+  if (!dapsession::read_session(path, &replay->session, &error)) {
+    *reply = "replay: " + error;
+    return false;
+  }
+  replay->path = path;
+  replay->strict = strict;
+  const auto &records = replay->session.records;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const Record &r = records[i];
+    if (r.kind == Kind::clock)
+      replay->clock.records.push_back(i);
+    else if (r.kind == Kind::dapl)
+      replay->dapl.records.push_back(i);
+    else if (r.kind == Kind::loader)
+      replay->loader.records.push_back(i);
+    else if (r.node == kTextNode || r.node == kBinaryNode)
+      replay->channel[r.node].records.push_back(i);
+  }
+  replay_ = std::move(replay);
+  trace("replay " + path + (strict ? " strict" : " lenient"));
+  if (replay_->session.truncated)
+    trace("replay note: the session file ends inside a record");
+  if (replay_->session.limit_reached)
+    trace("replay note: the recording stopped at its size limit");
+  *reply = std::to_string(records.size()) + " records";
+  return true;
+}
+
+std::string Simulator::replay_status() const {
+  if (!replay_)
+    return "off";
+  const Replay &r = *replay_;
+  std::string out = r.path + (r.strict ? " strict" : " lenient");
+  for (int node = 0; node < 2; ++node)
+    out += std::string(", ") + node_name(node) + " " + std::to_string(r.channel[node].next) + "/" +
+           std::to_string(r.channel[node].records.size());
+  out += ", differences " + std::to_string(r.differences);
+  if (r.stopped)
+    out += ", stopped";
+  return out;
+}
+
+void Simulator::replay_difference(const std::string &what) {
+  Replay &r = *replay_;
+  ++r.differences;
+  if (r.differences <= kDifferencesShown)
+    trace("replay differs at " + what);
+  else if (r.differences == kDifferencesShown + 1)
+    trace("replay differs: more differences are not shown");
+  if (r.strict && !r.stopped) {
+    r.stopped = true;
+    trace("replay stopped: device calls fail with EIO");
+  }
+}
+
+// The next recorded call of the channel, if it is the one the host makes.
+// Otherwise the difference is reported; a lenient replay then skips a few
+// recorded calls to find it, or serves the host's call from nothing.
+const Record *Simulator::replay_expect(int node, Kind kind, unsigned long request,
+                                       const std::string &operation) {
+  Replay &r = *replay_;
+  Replay::Queue &q = r.channel[node];
+  const auto &records = r.session.records;
+  auto matches = [&](const Record &c) {
+    return c.kind == kind && (kind != Kind::ioctl || c.asked == request);
+  };
+  auto take = [&]() -> const Record * {
+    const Record &c = records[q.records[q.next]];
+    if (++q.used >= c.repeats) {
+      ++q.next;
+      q.used = 0;
+    }
+    return &c;
+  };
+  if (q.next >= q.records.size()) {
+    if (!r.ended[node]) {
+      r.ended[node] = true;
+      replay_difference(std::string(node_name(node)) + " " + operation +
+                        ": the recording has no more calls on " + node_name(node));
+    }
+    return nullptr;
+  }
+  if (matches(records[q.records[q.next]]))
+    return take();
+  const Record &expected = records[q.records[q.next]];
+  std::string shown = dapsession::kind_name(expected.kind);
+  if (expected.kind == Kind::ioctl)
+    shown += " " + std::to_string(expected.asked);
+  replay_difference(std::string(node_name(node)) + " " + operation + ": expected " + shown);
+  if (r.stopped)
+    return nullptr;
+  for (std::size_t k = q.next + 1; k < q.records.size() && k <= q.next + kLookAhead; ++k) {
+    if (matches(records[q.records[k]])) {
+      q.next = k;
+      q.used = 0;
+      return take();
+    }
+  }
+  return nullptr;
+}
+
+void Simulator::replay_clock_to(const Record &record) {
+  if (record.tick >= 0 && record.tick * kMicrosecondsPerTick > now_us_)
+    now_us_ = std::min(record.tick * kMicrosecondsPerTick, kClockLimitUs);
+}
+
+std::optional<int> Simulator::replay_open(int node) {
+  if (!replay_)
+    return std::nullopt;
+  Replay &r = *replay_;
+  if (r.stopped)
+    return EIO;
+  ++r.operations[node];
+  const Record *c = replay_expect(node, Kind::open, 0, "open");
+  if (r.stopped)
+    return EIO;
+  if (c == nullptr)
+    return 0;
+  replay_clock_to(*c);
+  return c->result < 0 ? (c->error != 0 ? c->error : EIO) : 0;
+}
+
+std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t count) {
+  if (!replay_)
+    return std::nullopt;
+  Replay &r = *replay_;
+  const std::string prefix =
+      std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
+  auto fail = [&](int error) -> ssize_t {
+    trace(prefix + "-1 errno=" + std::to_string(error));
+    count_operation();
+    errno = error;
+    return -1;
+  };
+  if (r.stopped)
+    return fail(EIO);
+  const std::uint64_t number = ++r.operations[node];
+  const Record *c = replay_expect(node, Kind::read, 0, "read " + std::to_string(number));
+  if (r.stopped)
+    return fail(EIO);
+  std::size_t n = 0;
+  if (c != nullptr) {
+    replay_clock_to(*c);
+    if (c->result < 0)
+      return fail(c->error != 0 ? c->error : EIO);
+    n = std::min(count, c->data.size());
+    if (n < c->data.size())
+      replay_difference(std::string(node_name(node)) + " read " + std::to_string(number) +
+                        ": asked " + std::to_string(count) + ", the recording read " +
+                        std::to_string(c->data.size()));
+    if (r.stopped)
+      return fail(EIO);
+    if (n > 0)
+      std::memcpy(buffer, c->data.data(), n);
+  }
+  trace(prefix + std::to_string(n));
+  count_operation();
+  return static_cast<ssize_t>(n);
+}
+
+std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *bytes, size_t count) {
+  if (!replay_)
+    return std::nullopt;
+  Replay &r = *replay_;
+  const std::string shown =
+      node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
+  const std::string prefix =
+      std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown + " -> ";
+  auto fail = [&](int error) -> ssize_t {
+    trace(prefix + "-1 errno=" + std::to_string(error));
+    count_operation();
+    errno = error;
+    return -1;
+  };
+  if (r.stopped)
+    return fail(EIO);
+  ++r.operations[node];
+  const std::uint64_t number = ++r.writes[node];
+  const std::string label = std::string(node_name(node)) + " write " + std::to_string(number);
+  const Record *c = replay_expect(node, Kind::write, 0, "write " + std::to_string(number));
+  if (r.stopped)
+    return fail(EIO);
+  std::size_t accepted = count;
+  if (c != nullptr) {
+    replay_clock_to(*c);
+    const std::vector<std::uint8_t> sent(bytes, bytes + count);
+    const auto &expected = c->data;
+    const auto first = std::mismatch(expected.begin(), expected.end(), sent.begin(), sent.end());
+    if (first.first != expected.end() || first.second != sent.end()) {
+      const auto at = static_cast<std::size_t>(first.first - expected.begin());
+      replay_difference(label + " byte " + std::to_string(at + 1) + ": expected " +
+                        byte_text(expected, at) + " got " + byte_text(sent, at) + " (recorded " +
+                        around(node, expected, at) + ", sent " + around(node, sent, at) + ")");
+      if (r.stopped)
+        return fail(EIO);
+    }
+    if (c->result < 0)
+      return fail(c->error != 0 ? c->error : EIO);
+    accepted = std::min(count, static_cast<std::size_t>(c->result));
+  }
+  written_[node].insert(written_[node].end(), bytes, bytes + accepted);
+  trace(prefix + std::to_string(accepted));
+  count_operation();
+  return static_cast<ssize_t>(accepted);
+}
+
+std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void *argument) {
+  if (!replay_)
+    return std::nullopt;
+  Replay &r = *replay_;
+  const std::string prefix =
+      std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
+  auto fail = [&](int error) {
+    trace(prefix + "-1 errno=" + std::to_string(error));
+    count_operation();
+    errno = error;
+    return -1;
+  };
+  if (r.stopped)
+    return fail(EIO);
+  const std::uint64_t number = ++r.operations[node];
+  const std::string label = "ioctl " + std::to_string(request) + " (call " +
+                            std::to_string(number) + " on " + node_name(node) + ")";
+  const Record *c = replay_expect(node, Kind::ioctl, request, label);
+  if (r.stopped)
+    return fail(EIO);
+  if (argument == nullptr)
+    return fail(EFAULT);
+  std::int32_t value;
+  std::memcpy(&value, argument, sizeof value);
+  int rc = 0;
+  if (c == nullptr) {
+    // Beyond the recording: an idle board, so that a host waiting for data
+    // or for room runs into its own timeout rather than forever.
+    if (request == 1)
+      value = 0;
+    else if (request == 2)
+      value = static_cast<std::int32_t>(node == kBinaryNode ? kBinaryInputSize : kTextFifoSize);
+    else if (request == 15)
+      value = 0x0100;
+  } else {
+    replay_clock_to(*c);
+    if (c->result < 0)
+      return fail(c->error != 0 ? c->error : EIO);
+    rc = static_cast<int>(c->result);
+    if (request == 14) {
+      if (value != c->value)
+        replay_difference(std::string(node_name(node)) + " " + label + ": value " +
+                          std::to_string(value) + ", recorded " + std::to_string(c->value));
+      if (r.stopped)
+        return fail(EIO);
+    } else {
+      value = c->value;
+    }
+  }
+  if (request != 14)
+    std::memcpy(argument, &value, sizeof value);
+  trace(prefix + std::to_string(rc) + " value=" + std::to_string(value));
+  count_operation();
+  return rc;
+}
+
+bool Simulator::replay_close(int node, bool closed) {
+  if (!replay_)
+    return true;
+  Replay &r = *replay_;
+  if (r.stopped)
+    return false;
+  ++r.operations[node];
+  const Record *c =
+      replay_expect(node, closed ? Kind::close : Kind::release, 0, closed ? "close" : "release");
+  if (c != nullptr)
+    replay_clock_to(*c);
+  return !r.stopped;
+}
+
+std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
+  if (!replay_)
+    return std::nullopt;
+  Replay::Queue &q = replay_->clock;
+  if (q.next >= q.records.size())
+    return std::nullopt; // the virtual clock goes on from the last value
+  const Record &c = replay_->session.records[q.records[q.next]];
+  if (++q.used >= c.repeats) {
+    ++q.next;
+    q.used = 0;
+  }
+  now_us_ = std::clamp<std::int64_t>(c.tick, 0, kClockLimitUs / kMicrosecondsPerTick) *
+            kMicrosecondsPerTick;
+  reads_in_tick_ = 0;
+  const auto value = static_cast<clock_t>(c.tick);
+  if (buffer != nullptr) {
+    buffer->tms_utime = value;
+    buffer->tms_stime = 0;
+    buffer->tms_cutime = 0;
+    buffer->tms_cstime = 0;
+  }
+  return value;
+}
+
+void Simulator::replay_dapl_open(const char *path) {
+  {
+    if (!replay_)
+      return;
+    Replay::Queue &q = replay_->dapl;
+    const std::string name = dapsession::normalize_path(path);
+    const std::string number = std::to_string(q.next + 1);
+    if (q.next >= q.records.size()) {
+      replay_difference("DAPL open " + number + ": the recording opened no more DAPL files (got " +
+                        name + ")");
+      return;
+    }
+    const Record &c = replay_->session.records[q.records[q.next++]];
+    const std::string expected(c.data.begin(), c.data.end());
+    if (dapsession::normalize_path(expected.c_str()) != name)
+      replay_difference("DAPL open " + number + ": expected " + expected + " got " + name);
+  }
+}
+
+void Simulator::replay_loader(const char *command_line, int *exit_status) {
+  if (!replay_)
+    return;
+  Replay::Queue &q = replay_->loader;
+  const std::string number = std::to_string(q.next + 1);
+  if (q.next >= q.records.size()) {
+    replay_difference("loader run " + number + ": the recording ran the loader no more (got " +
+                      text::quoted(command_line) + ")");
+    return;
+  }
+  const Record &c = replay_->session.records[q.records[q.next++]];
+  const std::string expected(c.data.begin(), c.data.end());
+  if (expected != command_line)
+    replay_difference("loader run " + number + ": expected " + text::quoted(expected) + " got " +
+                      text::quoted(command_line));
+  const int status = static_cast<int>(c.result);
+  if (status == -1)
+    *exit_status = 127;
+  else if (WIFEXITED(status))
+    *exit_status = WEXITSTATUS(status);
+  else
+    *exit_status = 1;
+}
+
+} // namespace dapsim

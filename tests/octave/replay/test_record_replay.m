@@ -1,0 +1,60 @@
+% The recorder changes nothing the commands see; a session recorded on top
+% of the simulated board and replayed gives every family's command the very
+% results it gave when it was recorded; a session cut down to one command
+% call replays that call alone.
+1;
+function [results, trace] = run_and_load(how, session, code, mat)
+  [status, output, trace] = replay_child([code sprintf('\nsave(''-binary'', ''%s'');', mat)], ...
+                                         how, session);
+  assert(status == 0, output);
+  results = load(mat);
+  delete(mat);
+end
+
+session = [tempname() '.ses'];
+code = strjoin({
+  'SwpInit; SwpStart(2); [lead, sweep] = SwpRead(2); offsets = SwpOffset; SwpStop(2); SwpClose;'
+  'SpikerInit; spikes = spiker;'
+  'TandemInit; TandemStart; tandem = TandemRead([1 2 3 4 5 6 7 0]);'
+  'PairInit; PairStart; PairSend((1:300)'');'
+  'R = StimResp();'
+  'R2 = StimResp2([100 200 300 400 500 600 700 800]);'
+  'clear ans;'}, "\n");
+[recorded, recorded_trace] = run_and_load('record', session, code, [tempname() '.mat']);
+[plain, plain_trace] = run_and_load('plain', '', code, [tempname() '.mat']);
+assert(isequal(recorded, plain), 'the recorder changed a result');
+assert(isequal(recorded_trace, plain_trace), 'the recorder changed what the board saw');
+info = dir(session);
+printf('session file: %d bytes\n', info.bytes);
+assert(any(recorded.sweep(:) ~= 0) && any(recorded.R2(:) ~= 0));
+
+replayed = run_and_load('replay', session, code, [tempname() '.mat']);
+names = fieldnames(recorded);
+for k = 1:numel(names)
+  assert(isequal(recorded.(names{k}), replayed.(names{k})), ['differs on replay: ' names{k}]);
+end
+% ... and without a single difference along the way.
+[status, output, trace] = replay_child([code "\nprintf('%s\\n', dapsim('replay'));"], ...
+                                       'replay', session);
+assert(status == 0, output);
+assert(~isempty(strfind(output, 'differences 0')), output);
+assert(isempty(regexp(strjoin(trace, "\n"), 'replay differs', 'once')));
+
+% The session as text: the calls numbered, DAPL lines as text, the loader.
+tool = fullfile(getenv('DAP_BUILD_DIR'), 'sim', 'dapsession');
+[status, shown] = system(sprintf('%s show %s --brief', tool, session));
+assert(status == 0, shown);
+calls = regexp(shown, '--- call (\d+)', 'tokens');
+assert(~isempty(regexp(shown, 'write accel0 \d+ "start stimrespa', 'once')), shown);
+assert(~isempty(regexp(shown, 'loader "/usr/src/linux/drivers/dap/comload [^"]*" -> 0', 'once')));
+
+% The last call is StimResp2's: cut out, it replays alone.
+last = calls{end}{1};
+part = [tempname() '.ses'];
+[status, out] = system(sprintf('%s cut %s %s %s', tool, session, last, part));
+assert(status == 0, out);
+alone = run_and_load('replay', part, 'R2 = StimResp2([100 200 300 400 500 600 700 800]);', ...
+                     [tempname() '.mat']);
+assert(isequal(alone.R2, recorded.R2));
+delete(session);
+delete(part);

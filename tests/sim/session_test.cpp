@@ -1,0 +1,202 @@
+// Session files: what the recorder writes reads back as it happened, a
+// recording stops at its limit, and the simulated board plays one back.
+#include <fcntl.h>
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "session.h"
+#include "sim_test_util.h"
+
+namespace {
+
+using dapsession::kAccel0;
+using dapsession::kAccel1;
+using dapsession::Kind;
+
+std::string temp_path(const char *name) {
+  return ::testing::TempDir() + name + std::to_string(getpid()) + ".ses";
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A rig session in miniature: the DAPL program goes out, the host polls
+// request 1 until bytes come, reads them, closes.
+void write_session(const std::string &path, std::uint64_t limit = dapsession::kDefaultLimit) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    dapsession::Writer w(fd, limit, 100, ::write, 64);
+    w.dapl(-1, "/home/labrig/matlab/intrfc/dap/x.dap", 7, 0);
+    w.open(kAccel0, -1, 5, 0);
+    w.open(kAccel1, -1, 6, 0);
+    w.write(kAccel0, 40, 8, 8, 0, "start x\r");
+    for (int i = 0; i < 3; ++i) {
+      w.clock(40);
+      w.ioctl(kAccel1, 40, 1, 0, 0, 0);
+    }
+    w.clock(41);
+    w.ioctl(kAccel1, 41, 1, 0, 0, 4);
+    const std::uint8_t data[] = {0x10, 0x00, 0xf0, 0xff};
+    w.read(kAccel1, 41, 100, 4, 0, data);
+    w.read(kAccel1, 41, 100, -1, EAGAIN, nullptr);
+    w.loader(41, "/usr/src/linux/drivers/dap/comload a b", 0, 0);
+    w.clock(42);
+    w.close(kAccel0, 42, 0, 0);
+    w.close(kAccel1, 42, 0, 0);
+    w.finish();
+  }
+  ::close(fd);
+}
+
+TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
+  const std::string path = temp_path("format");
+  write_session(path);
+  const auto bytes = file_bytes(path);
+  ASSERT_GE(bytes.size(), dapsession::kHeaderSize);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "DAPSES");
+  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 1); // version, little-endian
+
+  dapsession::Session s;
+  std::string error;
+  ASSERT_TRUE(dapsession::read_session(path, &s, &error)) << error;
+  EXPECT_EQ(s.ticks_per_second, 100u);
+  EXPECT_FALSE(s.truncated);
+  std::vector<std::string> seen;
+  for (const auto &r : s.records)
+    seen.push_back(std::string(dapsession::kind_name(r.kind)) + " " +
+                   dapsession::node_name(r.node) + " t" + std::to_string(r.tick) + " x" +
+                   std::to_string(r.repeats));
+  const std::vector<std::string> expected = {
+      "dapl - t-1 x1",       "open accel0 t-1 x1", "open accel1 t-1 x1",  "write accel0 t40 x1",
+      "ioctl accel1 t40 x3", "clock - t40 x3",     "ioctl accel1 t41 x1", "read accel1 t41 x1",
+      "read accel1 t41 x1",  "loader - t41 x1",    "clock - t41 x1",      "close accel0 t42 x1",
+      "close accel1 t42 x1", "clock - t42 x1"};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(std::string(s.records[3].data.begin(), s.records[3].data.end()), "start x\r");
+  EXPECT_EQ(s.records[6].value, 4);
+  EXPECT_EQ(s.records[7].data, (std::vector<std::uint8_t>{0x10, 0x00, 0xf0, 0xff}));
+  EXPECT_EQ(s.records[8].result, -1);
+  EXPECT_EQ(s.records[8].error, EAGAIN);
+  EXPECT_EQ(std::string(s.records[9].data.begin(), s.records[9].data.end()),
+            "/usr/src/linux/drivers/dap/comload a b");
+
+  // A file cut short by a crash reads up to the cut; another writer's
+  // newer version and a stranger's file are refused.
+  auto cut = bytes;
+  cut.resize(bytes.size() - 3);
+  ASSERT_TRUE(dapsession::parse_session(cut, &s, &error)) << error;
+  EXPECT_TRUE(s.truncated);
+  EXPECT_EQ(s.records.size(), expected.size() - 1);
+  auto newer = bytes;
+  newer[6] = 2;
+  EXPECT_FALSE(dapsession::parse_session(newer, &s, &error));
+  EXPECT_NE(error.find("version 2"), std::string::npos) << error;
+  EXPECT_FALSE(dapsession::parse_session({'#', '!', '/', 'b', 'i', 'n'}, &s, &error));
+  std::remove(path.c_str());
+}
+
+TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
+  const std::string path = temp_path("limit");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  constexpr std::uint64_t kLimit = 4096;
+  ::testing::internal::CaptureStderr();
+  {
+    dapsession::Writer w(fd, kLimit, 100, ::write, 256);
+    std::vector<std::uint8_t> block(300, 0xAB);
+    for (int i = 0; i < 100; ++i)
+      w.read(kAccel1, i, block.size(), static_cast<ssize_t>(block.size()), 0, block.data());
+    EXPECT_TRUE(w.stopped());
+    w.ioctl(kAccel1, 200, 1, 0, 0, 0);
+    w.finish();
+  }
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ::close(fd);
+  EXPECT_EQ(said, "daprec: the session file reached its limit of 4096 bytes; recording stopped "
+                  "(the calls still go through)\n");
+  const auto bytes = file_bytes(path);
+  EXPECT_LE(bytes.size(), kLimit);
+  dapsession::Session s;
+  std::string error;
+  ASSERT_TRUE(dapsession::parse_session(bytes, &s, &error)) << error;
+  EXPECT_TRUE(s.limit_reached);
+  ASSERT_FALSE(s.records.empty());
+  EXPECT_EQ(s.records.back().kind, Kind::limit);
+  for (const auto &r : s.records)
+    if (r.kind == Kind::read) {
+      EXPECT_EQ(r.data.size(), 300u); // whole records only
+    }
+  std::remove(path.c_str());
+}
+
+class Replay : public simtest::Board {};
+
+TEST_F(Replay, PlaysTheRecordedAnswersAndReportsWhereTheHostDiffers) {
+  const std::string path = temp_path("replay");
+  write_session(path);
+  for (const char *mode : {"lenient", "strict"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(simctl::command("replay " + path + " " + mode), "14 records");
+    const bool strict = std::string(mode) == "strict";
+    if (!strict) {
+      // Another program than the one recorded.
+      const int dapl = ::open("/home/labrig/matlab/intrfc/dap/dapsim_selftest.dap", O_RDONLY);
+      if (dapl >= 0)
+        ::close(dapl);
+    }
+    const int text = open_node("/dev/accel0");
+    const int binary = open_node("/dev/accel1");
+    ASSERT_GT(text, 0);
+    ASSERT_GT(binary, 0);
+    // One byte off, as a changed command line would be.
+    EXPECT_EQ(::write(text, "start y\r", 8), strict ? -1 : 8);
+    struct tms unused;
+    int value = -1;
+    if (!strict) {
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(::times(&unused), 40);
+        EXPECT_EQ(simtest::query(binary, 1, &value), 0);
+        EXPECT_EQ(value, 0);
+      }
+      EXPECT_EQ(::times(&unused), 41);
+      EXPECT_EQ(simtest::query(binary, 1, &value), 0);
+      EXPECT_EQ(value, 4);
+      std::uint8_t got[100] = {};
+      EXPECT_EQ(::read(binary, got, sizeof got), 4);
+      EXPECT_EQ(got[2], 0xf0);
+      errno = 0;
+      EXPECT_EQ(::read(binary, got, sizeof got), -1);
+      EXPECT_EQ(errno, EAGAIN);
+    } else {
+      errno = 0;
+      EXPECT_EQ(simtest::query(binary, 1, &value), -1);
+      EXPECT_EQ(errno, EIO);
+    }
+    const auto differences = simctl::trace_matching("replay differs");
+    ASSERT_EQ(differences.size(), strict ? 1u : 2u);
+    if (!strict) {
+      EXPECT_NE(differences[0].find("DAPL open 1: expected /home/labrig/matlab/intrfc/dap/x.dap "
+                                    "got /home/labrig/matlab/intrfc/dap/dapsim_selftest.dap"),
+                std::string::npos)
+          << differences[0];
+    }
+    EXPECT_NE(differences.back().find("accel0 write 1 byte 7: expected 0x78 got 0x79"),
+              std::string::npos)
+        << differences.back();
+    close_node(text);
+    close_node(binary);
+  }
+  EXPECT_EQ(simctl::command("replay off"), "");
+  EXPECT_EQ(simctl::command("replay"), "off");
+  std::remove(path.c_str());
+}
+
+} // namespace
