@@ -270,20 +270,12 @@ public:
   Stream(const std::vector<Part> &parts, bool brief) : parts_(parts), brief_(brief) { enter(0); }
 
   void feed(const std::vector<std::uint8_t> &data, std::uint64_t repeats) {
-    // A board sending the same records over and over comes as one read
-    // repeated: decoded once when each copy is whole records of one kind.
-    const bool steady = repeats > 1 && pending_.empty() && part_ < parts_.size() &&
-                        parts_[part_].count == 0 && parts_[part_].index == nullptr &&
-                        data.size() % size_ == 0;
-    const std::uint64_t copies = steady ? 1 : std::min<std::uint64_t>(repeats, kMaxCopies);
+    // The recorder folds only calls without data; a repeated read from
+    // elsewhere is decoded copy by copy, up to a bound.
+    const std::uint64_t copies = std::min<std::uint64_t>(repeats, kMaxCopies);
     std::vector<std::string> lines;
     for (std::uint64_t c = 0; c < copies; ++c)
       take(data, &lines);
-    if (steady && lines.size() == 1)
-      lines[0] += " x" + std::to_string(repeats);
-    else if (steady && lines.size() > 1)
-      lines.push_back("(the " + std::to_string(lines.size()) + " records above x" +
-                      std::to_string(repeats) + ")");
     // Identical records in a row are one line.
     for (std::size_t i = 0; i < lines.size();) {
       std::size_t j = i + 1;
@@ -299,10 +291,10 @@ public:
   // The bytes left over: part of a record, or more than the layout holds.
   void finish(const char *what) {
     if (hidden_ > 0)
-      std::printf("    ... %zu more records\n", hidden_);
+      std::printf("    ... %zu more records %s\n", hidden_, what);
     pending_.insert(pending_.end(), surplus_.begin(), surplus_.end());
     if (!pending_.empty())
-      std::printf("    %s tail %zu bytes: %s\n", what, pending_.size(),
+      std::printf("    %zu bytes %s past the last whole record: %s\n", pending_.size(), what,
                   hex(pending_, brief_ ? 32 : SIZE_MAX).c_str());
   }
 
@@ -551,7 +543,7 @@ int show(const std::string &path, bool brief, bool raw) {
       std::printf("    int16: %s\n", words(r.data, limit).c_str());
     if (view != nullptr && i == calls[next_call - 1].last) {
       reads->finish("read");
-      writes->finish("write");
+      writes->finish("written");
       view = nullptr;
     }
   }
