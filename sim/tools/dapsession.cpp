@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,16 +22,22 @@ using dapsession::Kind;
 using dapsession::Record;
 using dapsession::Session;
 
-const char kUsage[] = "Usage: dapsession show FILE [--brief]\n"
+const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "       dapsession cut FILE FIRST[-LAST] OUT\n"
                       "\n"
                       "show  prints every record of a session file, one a line: the tick, the\n"
                       "      channel, the call and its outcome. Text sent to accel0 (DAPL lines)\n"
-                      "      is shown as quoted text, bytes on accel1 in hex, followed by the\n"
-                      "      same bytes as signed 16-bit little-endian words (the board's\n"
-                      "      samples and table entries). --brief cuts data to 32 bytes.\n"
-                      "      Command calls are numbered: a call runs from an open when no\n"
-                      "      device is open to the close that leaves none open.\n"
+                      "      is shown as quoted text. Command calls are numbered: a call runs\n"
+                      "      from an open when no device is open to the close that leaves none\n"
+                      "      open. Where the tasks a call starts (or, for a call that starts\n"
+                      "      none, the tasks last started) say what its binary data is (sweeps,\n"
+                      "      offsets, marathon blocks, tandem, gate, spike, smart or event\n"
+                      "      records, the stimulus table), that data is decoded: a record a\n"
+                      "      line, under the read or write that completes it, and bytes left\n"
+                      "      over in hex at the end of the call. Other bytes on accel1 are shown\n"
+                      "      in hex, followed by the same bytes as signed 16-bit little-endian\n"
+                      "      words; --raw shows all of them so. --brief cuts data to 32 bytes,\n"
+                      "      a decoded call to its first 8 records and runs to 24 values.\n"
                       "cut   writes to OUT the command calls FIRST to LAST (numbered as show\n"
                       "      numbers them), with the DAPL opens and loader runs just before the\n"
                       "      first one, so that OUT replays those calls alone.\n";
@@ -109,17 +117,18 @@ std::string data_text(const Record &r, std::size_t limit) {
   return hex(r.data, limit);
 }
 
-std::string describe(const Record &r, std::size_t limit) {
+// `with_data` false: the data is shown after the line, decoded.
+std::string describe(const Record &r, std::size_t limit, bool with_data) {
   const std::string node = dapsession::node_name(r.node);
   switch (r.kind) {
   case Kind::open:
     return "open " + node + " -> " + (r.result < 0 ? outcome(r) : "fd=" + std::to_string(r.result));
   case Kind::read:
     return "read " + node + " " + std::to_string(r.asked) + " -> " + outcome(r) +
-           (r.data.empty() ? "" : " " + data_text(r, limit));
+           (r.data.empty() || !with_data ? "" : " " + data_text(r, limit));
   case Kind::write:
-    return "write " + node + " " + std::to_string(r.asked) + " " + data_text(r, limit) + " -> " +
-           outcome(r);
+    return "write " + node + " " + std::to_string(r.asked) +
+           (with_data ? " " + data_text(r, limit) : "") + " -> " + outcome(r);
   case Kind::ioctl:
     return "ioctl " + node + " " + std::to_string(r.asked) + " -> " + outcome(r) +
            " value=" + std::to_string(r.value);
@@ -181,42 +190,309 @@ std::vector<Call> find_calls(const Session &s) {
   return calls;
 }
 
-// The tasks a call starts ("start a,b" lines on the text channel): which
-// family's call it is, at a glance.
-std::string tasks_started(const Session &s, const Call &call) {
-  std::string text;
-  for (std::size_t i = call.first; i <= call.last; ++i) {
-    const Record &r = s.records[i];
-    if (r.kind == Kind::write && r.node == dapsession::kAccel0)
-      text.append(r.data.begin(), r.data.end());
-  }
-  std::string started;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos)
-      end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    const auto first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line.size() < first + 6)
-      continue;
-    std::string word = line.substr(first, 6);
-    for (char &c : word)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (word != "start " && word != "start\t")
-      continue;
-    const auto names = line.find_first_not_of(" \t", first + 5);
-    if (names == std::string::npos)
-      continue;
-    const std::string these = line.substr(names);
-    if ((" " + started + " ").find(" " + these + " ") == std::string::npos)
-      started += (started.empty() ? "" : " ") + these;
-  }
-  return started;
+// What the board's tasks send, and the host writes to them, on the binary
+// channel: a call's bytes are a stream of such records, whatever the reads
+// that carried them. A part is `count` records alike (0: as many as come),
+// numbered by `index` when it names one; `fields` lists "name:type", the
+// type i16, u32 (low word first) or x16 (a word in hex), after a count for a
+// run of them.
+struct Part {
+  const char *name;
+  const char *index;
+  const char *fields;
+  int count;
+};
+
+struct Family {
+  const char *name;
+  std::vector<std::string> tasks; // any of them started says it is this family's call
+  std::vector<Part> reads;
+  std::vector<Part> writes;
+};
+
+const std::vector<Family> kFamilies = {
+    // shrtreca runs beside either: it says nothing about the leading record.
+    {"sweep", {"shrtrecb"}, {{"lead", "col", "v:671i16", 2}, {"sweep", "col", "v:8i16", 1000}}, {}},
+    {"sweep", {"shrtrecc"}, {{"sweep", "col", "v:8i16", 1000}}, {}},
+    {"offset", {"offseta", "offsetb"}, {{"offset", nullptr, "a:i16 b:i16", 0}}, {}},
+    {"marathon", {"recorda", "recordb"}, {{"block", "n", "v:500i16", 0}}, {}},
+    {"tandem",
+     {"echreadc", "echreadd"},
+     {{"reply", nullptr, "w:3i16", 0}},
+     {{"sent", nullptr, "w:3x16", 0}}},
+    {"gate", {"recthrsha", "recthrshb"}, {{"gate", nullptr, "peak:i16 width:i16 n:i16", 0}}, {}},
+    {"spike", {"spikera", "spikerb"}, {{"spike", nullptr, "ch:i16 t:u32 wave:20i16", 0}}, {}},
+    {"smart", {"smarta", "smartb"}, {{"smart", nullptr, "ch:i16 t:u32 v1:u32 v2:i16", 0}}, {}},
+    {"event",
+     {"stimrespa", "stimrespb"},
+     {{"event", nullptr, "ch:i16 t:u32 v1:i16 v2:i16", 0}},
+     {{"table", nullptr, "v:502i16", 0}}},
+};
+
+const Family *family_of(const std::vector<std::string> &tasks) {
+  for (const Family &f : kFamilies)
+    for (const std::string &task : tasks)
+      for (const std::string &name : f.tasks)
+        if (task == name)
+          return &f;
+  return nullptr;
 }
 
-int show(const std::string &path, bool brief) {
+struct Field {
+  std::string name;
+  char type; // 'i', 'u' or 'x'
+  int count;
+  std::size_t bytes() const { return static_cast<std::size_t>(count) * (type == 'u' ? 4 : 2); }
+};
+
+std::vector<Field> parse_fields(const char *spec) {
+  std::vector<Field> fields;
+  for (const char *p = spec; *p != '\0';) {
+    const char *colon = std::strchr(p, ':');
+    Field f{std::string(p, colon), 'i', 1};
+    char *type = nullptr;
+    const long count = std::strtol(colon + 1, &type, 10);
+    if (type != colon + 1)
+      f.count = static_cast<int>(count);
+    f.type = *type;
+    fields.push_back(f);
+    p = type + 3;
+    while (*p == ' ')
+      ++p;
+  }
+  return fields;
+}
+
+// Prints a stream's records as they complete; --brief keeps the first few of
+// a call's stream and the start of long runs.
+class Stream {
+public:
+  Stream(const std::vector<Part> &parts, bool brief) : parts_(parts), brief_(brief) { enter(0); }
+
+  void feed(const std::vector<std::uint8_t> &data, std::uint64_t repeats) {
+    // The recorder folds only calls without data; a repeated read from
+    // elsewhere is decoded copy by copy, up to a bound.
+    const std::uint64_t copies = std::min<std::uint64_t>(repeats, kMaxCopies);
+    std::vector<std::string> lines;
+    for (std::uint64_t c = 0; c < copies; ++c)
+      take(data, &lines);
+    // Identical records in a row are one line.
+    for (std::size_t i = 0; i < lines.size();) {
+      std::size_t j = i + 1;
+      while (j < lines.size() && lines[j] == lines[i])
+        ++j;
+      print(j - i > 1 ? lines[i] + " x" + std::to_string(j - i) : lines[i]);
+      i = j;
+    }
+    if (copies < repeats)
+      print("(" + std::to_string(repeats - copies) + " more copies not decoded)");
+  }
+
+  // The bytes left over: part of a record, or more than the layout holds.
+  void finish(const char *what) {
+    if (hidden_ > 0)
+      std::printf("    ... %zu more records %s\n", hidden_, what);
+    pending_.insert(pending_.end(), surplus_.begin(), surplus_.end());
+    if (!pending_.empty())
+      std::printf("    %zu bytes %s past the last whole record: %s\n", pending_.size(), what,
+                  hex(pending_, brief_ ? 32 : SIZE_MAX).c_str());
+  }
+
+private:
+  static constexpr std::uint64_t kMaxCopies = 4096;
+  static constexpr std::size_t kBriefRecords = 8;
+  static constexpr int kBriefValues = 24;
+
+  void enter(std::size_t part) {
+    part_ = part;
+    done_ = 0;
+    size_ = 0;
+    if (part_ < parts_.size()) {
+      fields_ = parse_fields(parts_[part_].fields);
+      for (const Field &f : fields_)
+        size_ += f.bytes();
+    }
+  }
+
+  void take(const std::vector<std::uint8_t> &data, std::vector<std::string> *lines) {
+    std::size_t at = 0;
+    while (at < data.size()) {
+      if (part_ >= parts_.size()) {
+        surplus_.insert(surplus_.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.end());
+        return;
+      }
+      const std::size_t n = std::min(size_ - pending_.size(), data.size() - at);
+      pending_.insert(pending_.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                      data.begin() + static_cast<std::ptrdiff_t>(at + n));
+      at += n;
+      if (pending_.size() < size_)
+        return;
+      lines->push_back(record_line());
+      pending_.clear();
+      if (++done_ == parts_[part_].count)
+        enter(part_ + 1);
+    }
+  }
+
+  std::string record_line() const {
+    const Part &part = parts_[part_];
+    std::string line = part.name;
+    if (part.index != nullptr)
+      line += " " + std::string(part.index) + "=" + std::to_string(done_ + 1);
+    const std::uint8_t *p = pending_.data();
+    for (const Field &f : fields_) {
+      line += " " + f.name + "=";
+      for (int k = 0; k < f.count; ++k, p += f.type == 'u' ? 4 : 2) {
+        if (brief_ && k == kBriefValues) {
+          line += ",...";
+          p += (f.count - k) * (f.type == 'u' ? 4 : 2);
+          break;
+        }
+        const unsigned word = p[0] | (p[1] << 8);
+        char value[16];
+        if (f.type == 'u')
+          std::snprintf(value, sizeof value, "%lu",
+                        static_cast<unsigned long>(word) |
+                            (static_cast<unsigned long>(p[2] | (p[3] << 8)) << 16));
+        else if (f.type == 'x')
+          std::snprintf(value, sizeof value, "0x%04x", word);
+        else
+          std::snprintf(value, sizeof value, "%d",
+                        word >= 0x8000 ? static_cast<int>(word) - 0x10000 : static_cast<int>(word));
+        line += (k == 0 ? "" : ",") + std::string(value);
+      }
+    }
+    return line;
+  }
+
+  void print(const std::string &line) {
+    if (brief_ && shown_ >= kBriefRecords) {
+      ++hidden_;
+      return;
+    }
+    ++shown_;
+    std::printf("    %s\n", line.c_str());
+  }
+
+  const std::vector<Part> &parts_;
+  const bool brief_;
+  std::size_t part_ = 0;
+  int done_ = 0; // records of the current part so far
+  std::vector<Field> fields_;
+  std::size_t size_ = 0;
+  std::vector<std::uint8_t> pending_; // a record not yet complete
+  std::vector<std::uint8_t> surplus_; // bytes past the layout's end
+  std::size_t shown_ = 0, hidden_ = 0;
+};
+
+// What a call's text says: the tasks it starts, and so which family's
+// records its binary data holds.
+struct CallView {
+  std::string started;            // the names of each start line, once
+  const Family *family = nullptr; // nullptr: the data is shown raw
+  std::size_t reads_from = 0;     // the first record whose reads are the family's
+};
+
+// A start line's tasks, until a stop names one of them or stops everything.
+struct Running {
+  std::vector<std::string> tasks;
+  const Family *family;
+  bool alive;
+};
+
+std::vector<std::string> split_names(const std::string &text) {
+  std::vector<std::string> names;
+  std::string name;
+  for (const char c : text + ",") {
+    if (c == ',' || c == ' ' || c == '\t') {
+      if (!name.empty())
+        names.push_back(name);
+      name.clear();
+    } else {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return names;
+}
+
+// `line` sent in record `at` of the call.
+void take_line(const std::string &line, std::size_t at, std::vector<Running> *running,
+               CallView *view) {
+  const auto first = line.find_first_not_of(" \t");
+  if (first == std::string::npos)
+    return;
+  const auto word_end = std::min(line.find_first_of(" \t", first), line.size());
+  std::string word = line.substr(first, word_end - first);
+  for (char &c : word)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto names_at = line.find_first_not_of(" \t", word_end);
+  const std::string names = names_at == std::string::npos ? "" : line.substr(names_at);
+  if (word == "reset" || (word == "stop" && names.empty())) {
+    for (Running &r : *running)
+      r.alive = false;
+  } else if (word == "stop") {
+    for (const std::string &name : split_names(names))
+      for (Running &r : *running)
+        for (const std::string &task : r.tasks)
+          if (task == name)
+            r.alive = false;
+  } else if (word == "start" && !names.empty()) {
+    const std::vector<std::string> tasks = split_names(names);
+    const Family *family = family_of(tasks);
+    running->push_back({tasks, family, true});
+    if ((" " + view->started + " ").find(" " + names + " ") == std::string::npos)
+      view->started += (view->started.empty() ? "" : " ") + names;
+    if (family != nullptr && family != view->family) {
+      view->family = family;
+      view->reads_from = at + 1;
+    }
+  }
+}
+
+// A call that starts none of the families' tasks (a sweep read, a gate
+// read) gets the records of the tasks last started and all still running.
+// Reads before its own start line are left raw: they drain what was there.
+std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &calls) {
+  std::vector<CallView> views;
+  std::vector<Running> running;
+  for (const Call &call : calls) {
+    CallView view;
+    const Family *carried = nullptr;
+    for (auto r = running.rbegin(); r != running.rend() && carried == nullptr; ++r)
+      if (r->alive)
+        carried = r->family;
+    std::string text;
+    for (std::size_t i = call.first; i <= call.last; ++i) {
+      const Record &r = s.records[i];
+      if (r.kind != Kind::write || r.node != dapsession::kAccel0)
+        continue;
+      text.append(r.data.begin(), r.data.end());
+      std::size_t end;
+      while ((end = text.find_first_of("\r\n")) != std::string::npos) {
+        take_line(text.substr(0, end), i, &running, &view);
+        text.erase(0, end + 1);
+      }
+    }
+    take_line(text, call.last, &running, &view);
+    if (view.family == nullptr) {
+      view.family = carried;
+      view.reads_from = call.first;
+    }
+    views.push_back(view);
+  }
+  return views;
+}
+
+// Whether record `i`, of the call `view` tells about, has its data decoded.
+bool decoded(const Record &r, std::size_t i, const CallView &view) {
+  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data.empty())
+    return false;
+  if (r.kind == Kind::write)
+    return !view.family->writes.empty();
+  return r.kind == Kind::read && i >= view.reads_from && !view.family->reads.empty();
+}
+
+int show(const std::string &path, bool brief, bool raw) {
   Session s;
   std::string error;
   if (!dapsession::read_session(path, &s, &error)) {
@@ -227,25 +503,49 @@ int show(const std::string &path, bool brief) {
   std::printf("session file %s: version %u, %u ticks a second, %zu records\n", path.c_str(),
               s.version, s.ticks_per_second, s.records.size());
   const std::vector<Call> calls = find_calls(s);
+  const std::vector<CallView> views = view_calls(s, calls);
   std::size_t next_call = 0;
+  const CallView *view = nullptr; // of the call being shown, when it is decoded
+  std::unique_ptr<Stream> reads, writes;
   for (std::size_t i = 0; i < s.records.size(); ++i) {
     if (next_call < calls.size() && calls[next_call].first == i) {
-      const std::string started = tasks_started(s, calls[next_call]);
+      const CallView &v = views[next_call];
+      view = nullptr;
+      for (std::size_t k = i; !raw && k <= calls[next_call].last && view == nullptr; ++k)
+        if (decoded(s.records[k], k, v))
+          view = &v;
+      reads.reset(view != nullptr ? new Stream(view->family->reads, brief) : nullptr);
+      writes.reset(view != nullptr ? new Stream(view->family->writes, brief) : nullptr);
       ++next_call;
-      std::printf("--- call %zu%s\n", next_call,
-                  started.empty() ? "" : (": starts " + started).c_str());
+      std::printf("--- call %zu%s%s\n", next_call,
+                  v.started.empty() ? "" : (": starts " + v.started).c_str(),
+                  view == nullptr ? ""
+                                  : (std::string(v.started.empty() ? ":" : ";") + " " +
+                                     view->family->name + " records")
+                                        .c_str());
     }
     const Record &r = s.records[i];
-    std::string line = describe(r, limit);
+    const bool binary =
+        r.node == dapsession::kAccel1 && (r.kind == Kind::read || r.kind == Kind::write);
+    Stream *stream = nullptr;
+    if (view != nullptr && decoded(r, i, *view))
+      stream = r.kind == Kind::write ? writes.get() : reads.get();
+    std::string line = describe(r, stream != nullptr ? 0 : limit, stream == nullptr);
     if (r.repeats > 1)
       line += " x" + std::to_string(r.repeats);
     if (r.kind == Kind::clock || r.tick < 0)
       std::printf("%s\n", line.c_str());
     else
       std::printf("%lld %s\n", static_cast<long long>(r.tick), line.c_str());
-    if (r.node == dapsession::kAccel1 && r.data.size() >= 2 &&
-        (r.kind == Kind::read || r.kind == Kind::write))
+    if (stream != nullptr)
+      stream->feed(r.data, r.repeats);
+    else if (binary && r.data.size() >= 2)
       std::printf("    int16: %s\n", words(r.data, limit).c_str());
+    if (view != nullptr && i == calls[next_call - 1].last) {
+      reads->finish("read");
+      writes->finish("written");
+      view = nullptr;
+    }
   }
   if (s.truncated)
     std::printf("(the file ends inside a record)\n");
@@ -326,8 +626,16 @@ int main(int argc, char **argv) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
-  if (args[0] == "show" && (args.size() == 2 || (args.size() == 3 && args[2] == "--brief")))
-    return show(args[1], args.size() == 3);
+  if (args[0] == "show" && args.size() >= 2) {
+    bool brief = false, raw = false, known = true;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      brief |= args[i] == "--brief";
+      raw |= args[i] == "--raw";
+      known &= args[i] == "--brief" || args[i] == "--raw";
+    }
+    if (known)
+      return show(args[1], brief, raw);
+  }
   if (args[0] == "cut" && args.size() == 4)
     return cut(args[1], args[2], args[3]);
   std::fputs(kUsage, stderr);

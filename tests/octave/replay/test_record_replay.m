@@ -47,6 +47,19 @@ assert(status == 0, shown);
 calls = regexp(shown, '--- call (\d+)', 'tokens');
 assert(~isempty(regexp(shown, 'write accel0 \d+ "start stimrespa', 'once')), shown);
 assert(~isempty(regexp(shown, 'loader "/usr/src/linux/drivers/dap/comload [^"]*" -> 0', 'once')));
+% Binary data as the records of the family the call's tasks name, split
+% across reads as it may be: the very values the commands took from it.
+numbers = @(text) reshape(str2double(strsplit(text, ',')), 1, []);
+tok = regexp(shown, '\n    sweep col=1 v=([-\d,]+)\n', 'tokens', 'once');
+assert(isequal(numbers(tok{1}), recorded.sweep(:, 1)'), shown);
+tok = regexp(shown, '\n    spike ch=(\d+) t=(\d+) wave=([-\d,]+)\n', 'tokens', 'once');
+assert(isequal(numbers(strjoin(tok, ',')), recorded.spikes(1:22)), shown);
+parts = strsplit(shown, '--- call ');
+tok = regexp(parts{end}, '\n    event ch=(\d+) t=(\d+) v1=(-?\d+) v2=(-?\d+)\n', 'tokens', 'once');
+event = reshape(str2double(tok), 1, []);
+assert(isequal(recorded.R2(1:3, event(1) + 1)', event(2:4)), parts{end});
+[status, raw] = system(sprintf('%s show %s --raw --brief', tool, session));
+assert(status == 0 && isempty(strfind(raw, 'event ch=')) && ~isempty(strfind(raw, 'int16: ')));
 
 % The last call is StimResp2's: cut out, it replays alone.
 last = calls{end}{1};
