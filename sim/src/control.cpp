@@ -214,7 +214,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       f.openzero = true;
       return ok();
     }
-    if (kind == "ioctl" && n == 6) {
+    if (kind == "ioctl" && (n == 6 || n == 8)) {
       const auto request = parse_count(t[3], 0, 0xFFFFFFFFll);
       const std::string how = text::lower(t[4].text);
       if (!request)
@@ -232,7 +232,13 @@ bool Simulator::control(const std::string &line, std::string *reply) {
           return refuse("fault ioctl: 'positive' needs a value > 0");
         fault.value = static_cast<int>(*v);
       } else {
-        return refuse("usage: fault ioctl accel0|accel1 REQ fail ERRNO | positive V");
+        return refuse("usage: fault ioctl accel0|accel1 REQ fail ERRNO | positive V [count N]");
+      }
+      if (n == 8) {
+        const auto times = parse_count(t[7], 1, kTickLimit);
+        if (text::lower(t[6].text) != "count" || !times)
+          return refuse("usage: fault ioctl accel0|accel1 REQ fail ERRNO | positive V [count N]");
+        fault.left = static_cast<std::uint64_t>(*times);
       }
       f.ioctl[static_cast<unsigned long>(*request)] = fault;
       return ok();

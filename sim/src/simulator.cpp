@@ -856,9 +856,14 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
     const bool known = request == 1 || request == 2 || request == 14 || request == 15;
     if (!known)
       return fail(ENOTTY);
-    const auto fault = faults_[node].ioctl.find(request);
-    if (fault != faults_[node].ioctl.end() && fault->second.fail)
-      return fail(fault->second.value);
+    std::optional<IoctlFault> fault;
+    if (const auto f = faults_[node].ioctl.find(request); f != faults_[node].ioctl.end()) {
+      fault = f->second;
+      if (f->second.left && --*f->second.left == 0)
+        faults_[node].ioctl.erase(f);
+    }
+    if (fault && fault->fail)
+      return fail(fault->value);
     if (argument == nullptr)
       return fail(EFAULT);
     // The host's int may sit at any address; copy rather than dereference.
@@ -889,7 +894,7 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
     if (request != 14)
       std::memcpy(argument, &value, sizeof value);
     const std::int32_t shown = value;
-    const int rc = fault != faults_[node].ioctl.end() ? fault->second.value : 0;
+    const int rc = fault ? fault->value : 0;
     trace(prefix + std::to_string(rc) + " value=" + std::to_string(shown));
     count_operation();
     return rc;

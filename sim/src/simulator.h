@@ -121,6 +121,8 @@ private:
   struct IoctlFault {
     bool fail = false;
     int value = 0; // errno when failing, the return value otherwise
+    // Requests still to answer this way; none: every one is.
+    std::optional<std::uint64_t> left;
   };
   struct NodeFaults {
     std::optional<int> missing;
