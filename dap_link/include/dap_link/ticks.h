@@ -41,8 +41,8 @@ void set_interrupt_probe(bool (*probe)());
 // A command that finishes its own way after Ctrl-C keeps using the device.
 void set_keep_device_after_interrupt(bool keep);
 // True while the host holds a Ctrl-C it took without running our handler
-// (Octave raises its own flag from a thread of its own); false in a host
-// without such a flag.
+// (Octave raises its interrupt flag from a thread of its own; MATLAB's
+// desktop answers its interrupt query); false in a host without either.
 bool host_interrupt_pending();
 } // namespace detail
 
