@@ -245,9 +245,9 @@ struct Field {
   std::size_t bytes() const { return static_cast<std::size_t>(count) * (type == 'u' ? 4 : 2); }
 };
 
-std::vector<Field> parse_fields(const char *spec) {
+std::vector<Field> parse_fields(const char *layout) {
   std::vector<Field> fields;
-  for (const char *p = spec; *p != '\0';) {
+  for (const char *p = layout; *p != '\0';) {
     const char *colon = std::strchr(p, ':');
     Field f{std::string(p, colon), 'i', 1};
     char *type = nullptr;
