@@ -73,6 +73,19 @@ function(dap_add_help_file source output_dir copy_target)
   set_property(GLOBAL APPEND PROPERTY DAP_HELP_FILES ${copy})
 endfunction()
 
+# dap_link_plugin(<target> <name> <dir> <list property> <library>)
+#   Links the objects of obj_<name> (and <library>, if any) into <dir>/<name>.mex
+#   with the plug-ins' export control, and lists the target in the global
+#   property <list property>.
+function(dap_link_plugin target name dir list library)
+  add_library(${target} MODULE $<TARGET_OBJECTS:obj_${name}>)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex" LIBRARY_OUTPUT_DIRECTORY ${dir})
+  dap_plugin_link_options(${target} ${DAP_MEX_EXPORTS})
+  target_link_libraries(${target} PRIVATE ${library})
+  set_property(GLOBAL APPEND PROPERTY ${list} ${target})
+endfunction()
+
 # dap_add_plugin(<name> SOURCES <files...> LINK none|channel|guard [OUTPUT_DIR <dir>])
 #   LINK channel: the channel operations only; guard: all of dap_link.
 #   OUTPUT_DIR defaults to <build>/mex, the folder of the production plug-ins.
@@ -97,13 +110,7 @@ function(dap_add_plugin name)
   target_link_libraries(obj_${name} PRIVATE ${link_library})
 
   set(target mex_${name})
-  add_library(${target} MODULE $<TARGET_OBJECTS:obj_${name}>)
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
-    LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIR})
-  dap_plugin_link_options(${target} ${DAP_MEX_EXPORTS})
-  target_link_libraries(${target} PRIVATE ${link_library})
-  set_property(GLOBAL APPEND PROPERTY DAP_PLUGINS ${target})
+  dap_link_plugin(${target} ${name} ${P_OUTPUT_DIR} DAP_PLUGINS "${link_library}")
 
   # Help text: <name>.m beside the first source, when there is one, goes
   # next to the plug-in, where help and lookfor find it.
@@ -120,15 +127,9 @@ function(dap_add_plugin name)
   # The production plug-ins linked as the MATLAB build links them. Only the
   # command plug-ins (those that go to <build>/mex) are MATLAB deliverables.
   if(P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/mex")
-    set(target mexml_${name})
-    add_library(${target} MODULE $<TARGET_OBJECTS:obj_${name}>)
-    set_target_properties(${target} PROPERTIES
-      OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"
-      LIBRARY_OUTPUT_DIRECTORY ${DAP_MATLAB_LINK_DIR})
-    dap_plugin_link_options(${target} ${DAP_MEX_EXPORTS})
-    dap_matlab_runtime_options(${target})
-    target_link_libraries(${target} PRIVATE ${link_library})
-    set_property(GLOBAL APPEND PROPERTY DAP_MATLAB_LINK_PLUGINS ${target})
+    dap_link_plugin(mexml_${name} ${name} ${DAP_MATLAB_LINK_DIR} DAP_MATLAB_LINK_PLUGINS
+                    "${link_library}")
+    dap_matlab_runtime_options(mexml_${name})
   endif()
 
   if(Matlab_FOUND)

@@ -343,43 +343,38 @@ DAPREC_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
   return open_path(path, [&] { return next___openat64_2()(dirfd, path, flags); });
 }
 
-DAPREC_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
-  const ssize_t n = next_read()(fd, buffer, count);
+namespace {
+
+// A read or write that has just been made: noted with what came or went when
+// the descriptor is a device, passed back as it was either way.
+ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is_write) {
   const int node = device_node(fd);
-  if (node >= 0) {
-    const int error = errno;
-    const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) {
-      w.read(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
-    });
-  }
+  if (node < 0)
+    return n;
+  const int error = errno;
+  const std::int64_t tick = g_tick.load();
+  record([&](dapsession::Writer &w) {
+    const auto channel = static_cast<std::uint8_t>(node);
+    if (is_write)
+      w.write(channel, tick, count, n, error, buffer);
+    else
+      w.read(channel, tick, count, n, error, buffer);
+  });
   return n;
+}
+
+} // namespace
+
+DAPREC_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
+  return transferred(fd, buffer, count, next_read()(fd, buffer, count), false);
 }
 
 DAPREC_EXPORT ssize_t __read_chk(int fd, void *buffer, size_t count, size_t buffer_size) {
-  const ssize_t n = next___read_chk()(fd, buffer, count, buffer_size);
-  const int node = device_node(fd);
-  if (node >= 0) {
-    const int error = errno;
-    const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) {
-      w.read(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
-    });
-  }
-  return n;
+  return transferred(fd, buffer, count, next___read_chk()(fd, buffer, count, buffer_size), false);
 }
 
 DAPREC_EXPORT ssize_t write(int fd, const void *buffer, size_t count) {
-  const ssize_t n = next_write()(fd, buffer, count);
-  const int node = device_node(fd);
-  if (node >= 0) {
-    const int error = errno;
-    const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) {
-      w.write(static_cast<std::uint8_t>(node), tick, count, n, error, buffer);
-    });
-  }
-  return n;
+  return transferred(fd, buffer, count, next_write()(fd, buffer, count), true);
 }
 
 DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -417,9 +412,11 @@ DAPREC_EXPORT int close(int fd) {
   return rc;
 }
 
-DAPREC_EXPORT int dup2(int oldfd, int newfd) noexcept {
-  const int node = oldfd != newfd ? device_node(newfd) : -1;
-  const int rc = next_dup2()(oldfd, newfd);
+namespace {
+
+// A device number that dup2/dup3 just pointed elsewhere (how the interrupt
+// guard lets go of a channel).
+int repointed(int newfd, int node, int rc) {
   if (node >= 0 && rc == newfd) {
     const int error = errno;
     g_fd_node[newfd].store(0, std::memory_order_release);
@@ -429,16 +426,16 @@ DAPREC_EXPORT int dup2(int oldfd, int newfd) noexcept {
   return rc;
 }
 
+} // namespace
+
+DAPREC_EXPORT int dup2(int oldfd, int newfd) noexcept {
+  const int node = oldfd != newfd ? device_node(newfd) : -1;
+  return repointed(newfd, node, next_dup2()(oldfd, newfd));
+}
+
 DAPREC_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
   const int node = device_node(newfd);
-  const int rc = next_dup3()(oldfd, newfd, flags);
-  if (node >= 0 && rc == newfd) {
-    const int error = errno;
-    g_fd_node[newfd].store(0, std::memory_order_release);
-    let_go(newfd, node, false, 0);
-    errno = error;
-  }
-  return rc;
+  return repointed(newfd, node, next_dup3()(oldfd, newfd, flags));
 }
 
 DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "real.h"
+#include "session.h"
 #include "simulator.h"
 
 #define DAPSIM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -28,36 +29,6 @@ namespace real = dapsim::real;
 extern "C" void __chk_fail(void) __attribute__((noreturn));
 
 namespace {
-
-// "/dev//./accel0" names the same node as "/dev/accel0": compare paths after
-// removing empty and "." components and resolving "..".
-std::string normalize(const char *path) {
-  std::string out;
-  const char *p = path;
-  while (*p != '\0') {
-    while (*p == '/')
-      ++p;
-    const char *start = p;
-    while (*p != '\0' && *p != '/')
-      ++p;
-    const std::string part(start, p);
-    if (part.empty() || part == ".")
-      continue;
-    if (part == "..") {
-      const auto slash = out.rfind('/');
-      out.erase(slash == std::string::npos ? 0 : slash);
-      continue;
-    }
-    out += '/';
-    out += part;
-  }
-  if (out.empty())
-    out = "/";
-  // Keep a trailing slash: "/home/.../dap/" is still a directory.
-  if (p != path && *(p - 1) == '/' && out != "/")
-    out += '/';
-  return out;
-}
 
 // What an absolute path means to us: a device node, a file of the DAPL
 // directory (to be served from our folder), or nothing.
@@ -71,7 +42,8 @@ Target classify(const char *path) {
   Target target;
   if (path == nullptr || path[0] != '/')
     return target;
-  const std::string n = normalize(path);
+  // "/dev//./accel0" names the same node as "/dev/accel0".
+  const std::string n = dapsession::normalize_path(path);
   if (n == "/dev/accel0") {
     target.node = dapsim::kTextNode;
   } else if (n == "/dev/accel1") {

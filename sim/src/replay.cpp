@@ -174,14 +174,8 @@ std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t cou
   if (!replay_)
     return std::nullopt;
   Replay &r = *replay_;
-  const std::string prefix =
-      std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
-  auto fail = [&](int error) -> ssize_t {
-    trace(prefix + "-1 errno=" + std::to_string(error));
-    count_operation();
-    errno = error;
-    return -1;
-  };
+  const std::string call = std::string("read ") + node_name(node) + " " + std::to_string(count);
+  auto fail = [&](int error) -> ssize_t { return failed_operation(call, error); };
   if (r.stopped)
     return fail(EIO);
   const std::uint64_t number = ++r.operations[node];
@@ -203,7 +197,7 @@ std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t cou
     if (n > 0)
       std::memcpy(buffer, c->data.data(), n);
   }
-  trace(prefix + std::to_string(n));
+  trace(call + " -> " + std::to_string(n));
   count_operation();
   return static_cast<ssize_t>(n);
 }
@@ -214,14 +208,9 @@ std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *byt
   Replay &r = *replay_;
   const std::string shown =
       node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
-  const std::string prefix =
-      std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown + " -> ";
-  auto fail = [&](int error) -> ssize_t {
-    trace(prefix + "-1 errno=" + std::to_string(error));
-    count_operation();
-    errno = error;
-    return -1;
-  };
+  const std::string call =
+      std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown;
+  auto fail = [&](int error) -> ssize_t { return failed_operation(call, error); };
   if (r.stopped)
     return fail(EIO);
   ++r.operations[node];
@@ -249,7 +238,7 @@ std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *byt
     accepted = std::min(count, static_cast<std::size_t>(c->result));
   }
   written_[node].insert(written_[node].end(), bytes, bytes + accepted);
-  trace(prefix + std::to_string(accepted));
+  trace(call + " -> " + std::to_string(accepted));
   count_operation();
   return static_cast<ssize_t>(accepted);
 }
@@ -258,14 +247,8 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   if (!replay_)
     return std::nullopt;
   Replay &r = *replay_;
-  const std::string prefix =
-      std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
-  auto fail = [&](int error) {
-    trace(prefix + "-1 errno=" + std::to_string(error));
-    count_operation();
-    errno = error;
-    return -1;
-  };
+  const std::string call = std::string("ioctl ") + node_name(node) + " " + std::to_string(request);
+  auto fail = [&](int error) { return failed_operation(call, error); };
   if (r.stopped)
     return fail(EIO);
   const std::uint64_t number = ++r.operations[node];
@@ -305,7 +288,7 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   }
   if (request != 14)
     std::memcpy(argument, &value, sizeof value);
-  trace(prefix + std::to_string(rc) + " value=" + std::to_string(value));
+  trace(call + " -> " + std::to_string(rc) + " value=" + std::to_string(value));
   count_operation();
   return rc;
 }

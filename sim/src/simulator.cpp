@@ -499,6 +499,13 @@ void Simulator::count_operation() {
   }
 }
 
+int Simulator::failed_operation(const std::string &what, int error) {
+  trace(what + " -> -1" + errno_suffix(error));
+  count_operation();
+  errno = error;
+  return -1;
+}
+
 void Simulator::schedule_child() {
   trace("child");
   ++children_due_;
@@ -725,16 +732,10 @@ int Simulator::open_device(int node) {
     const std::string name = node_name(node);
     int fd;
     if (const auto replayed = replay_open(node); replayed && *replayed != 0) {
-      trace("open " + name + " -> -1" + errno_suffix(*replayed));
-      count_operation();
-      errno = *replayed;
-      return -1;
+      return failed_operation("open " + name, *replayed);
     }
     if (f.missing) {
-      trace("open " + name + " -> -1" + errno_suffix(*f.missing));
-      count_operation();
-      errno = *f.missing;
-      return -1;
+      return failed_operation("open " + name, *f.missing);
     }
     if (f.openzero) {
       if (!zero_is_device_) {
@@ -758,10 +759,7 @@ int Simulator::open_device(int node) {
       const int error = fd < 0 ? errno : EMFILE;
       if (fd >= 0)
         real::close()(fd);
-      trace("open " + name + " -> -1" + errno_suffix(error));
-      count_operation();
-      errno = error;
-      return -1;
+      return failed_operation("open " + name, error);
     }
     g_fd_node[fd].store(static_cast<std::int8_t>(node + 1), std::memory_order_release);
     ++open_count_;
@@ -780,14 +778,9 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
     if (const auto replayed = replay_read(node, buffer, count))
       return *replayed;
     NodeFaults &f = faults_[node];
-    const std::string prefix =
-        std::string("read ") + node_name(node) + " " + std::to_string(count) + " -> ";
-    if (f.readfail) {
-      trace(prefix + "-1" + errno_suffix(*f.readfail));
-      count_operation();
-      errno = *f.readfail;
-      return -1;
-    }
+    const std::string call = std::string("read ") + node_name(node) + " " + std::to_string(count);
+    if (f.readfail)
+      return failed_operation(call, *f.readfail);
     std::size_t n = std::min(count, fifo_[node].size());
     if (f.shortread && n > *f.shortread) {
       n = *f.shortread;
@@ -801,7 +794,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
     auto *out = static_cast<std::uint8_t *>(buffer);
     std::copy_n(fifo_[node].begin(), n, out);
     fifo_[node].erase(fifo_[node].begin(), fifo_[node].begin() + static_cast<std::ptrdiff_t>(n));
-    trace(prefix + std::to_string(n));
+    trace(call + " -> " + std::to_string(n));
     count_operation();
     return static_cast<ssize_t>(n);
   });
@@ -845,14 +838,9 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
   const auto result = on_device(fd, [&](int node) -> int {
     if (const auto replayed = replay_ioctl(node, request, argument))
       return *replayed;
-    const std::string prefix =
-        std::string("ioctl ") + node_name(node) + " " + std::to_string(request) + " -> ";
-    auto fail = [&](int error) {
-      trace(prefix + "-1" + errno_suffix(error));
-      count_operation();
-      errno = error;
-      return -1;
-    };
+    const std::string call =
+        std::string("ioctl ") + node_name(node) + " " + std::to_string(request);
+    auto fail = [&](int error) { return failed_operation(call, error); };
     const bool known = request == 1 || request == 2 || request == 14 || request == 15;
     if (!known)
       return fail(ENOTTY);
@@ -895,7 +883,7 @@ int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
       std::memcpy(argument, &value, sizeof value);
     const std::int32_t shown = value;
     const int rc = fault ? fault->value : 0;
-    trace(prefix + std::to_string(rc) + " value=" + std::to_string(shown));
+    trace(call + " -> " + std::to_string(rc) + " value=" + std::to_string(shown));
     count_operation();
     return rc;
   });

@@ -183,6 +183,9 @@ private:
   void trace_file_add(Tick tick, const std::string &text);
   void trace_file_flush(const std::string &next_line = std::string());
   void count_operation();
+  // A device call that fails: traced as `<what> -> -1 errno=E`, counted, errno
+  // set; returns -1.
+  int failed_operation(const std::string &what, int error);
   void schedule_sigint(Delivery delivery);
   void schedule_child();
 

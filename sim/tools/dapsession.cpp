@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "session.h"
+#include "text.h"
 
 namespace {
 
@@ -43,40 +44,8 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      first one, so that OUT replays those calls alone.\n";
 
 std::string quoted(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
-  std::string out = "\"";
   const std::size_t n = std::min(bytes.size(), limit);
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char c = bytes[i];
-    switch (c) {
-    case '\r':
-      out += "\\r";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    default:
-      if (c >= 0x20 && c < 0x7F) {
-        out += static_cast<char>(c);
-      } else {
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02x", c);
-        out += esc;
-      }
-    }
-  }
-  out += '"';
-  if (n < bytes.size())
-    out += "...";
-  return out;
+  return dapsim::text::quoted(bytes.data(), n) + (n < bytes.size() ? "..." : "");
 }
 
 std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {

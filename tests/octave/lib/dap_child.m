@@ -1,11 +1,15 @@
-function [status, output, trace] = dap_child(code, setup)
+function [status, output, trace] = dap_child(code, setup, env)
   % Runs `code` in a child octave-cli on its own simulated board and returns
   % its exit status, everything it printed (standard output and error) and the
   % board's trace as a cell array of lines. `setup` is a list of simulator
   % control commands run first. Used where the test process itself must not
-  % be interrupted or ended: Ctrl-C, process exit, standard input.
+  % be interrupted or ended: Ctrl-C, process exit, standard input. `env` is
+  % more VAR=value words for the child's environment.
   if nargin < 2
     setup = {};
+  end
+  if nargin < 3
+    env = '';
   end
   tracefile = [tempname() '.trace'];
   script = [tempname() '.m'];
@@ -17,8 +21,8 @@ function [status, output, trace] = dap_child(code, setup)
   fprintf(fid, 'dapsim(''trace clear'');\n');
   fprintf(fid, '%s\n', code);
   fclose(fid);
-  cmd = sprintf('DAPSIM_TRACE=%s octave-cli --no-history --norc --quiet --eval "source(''%s'')" 2>&1 </dev/null', ...
-                tracefile, script);
+  cmd = sprintf('%s DAPSIM_TRACE=%s octave-cli --no-history --norc --quiet --eval "source(''%s'')" 2>&1 </dev/null', ...
+                env, tracefile, script);
   [status, output] = system(cmd);
   trace = {};
   if exist(tracefile, 'file')
