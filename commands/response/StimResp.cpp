@@ -1,7 +1,5 @@
 // R = StimResp: one stimulus-response run of three stimulus passes; R is the
 // 300 x 9 event matrix.
-#include <cstdlib>
-
 #include "dap_link/dap_link.h"
 #include "dap_link/mex_gateway.h"
 #include "stim_run.h"
@@ -16,8 +14,8 @@ void command(const dap::mex::Call &call) {
   response::EventMatrix events(call.plhs[0]);
   dap::GuardedSession session;
   // The loader's outcome is not ours to judge: a board it failed to load
-  // simply sends no events.
-  static_cast<void>(std::system(kBoardLoader));
+  // simply sends no events. A Ctrl-C that ended it ends the call.
+  static_cast<void>(session.run_program(kBoardLoader));
   if (!session.open_both() || !response::load_programs(session, kEventProgram))
     return;
   DAPSendLine(session.text(), response::kStartTasks);

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "dap_link/ticks.h"
 #include "mex.h"
@@ -72,15 +75,11 @@ void close_released(std::atomic<int> &slot) {
     close(fd);
 }
 
-// True when the host already had an interrupt pending as the call began: that
-// one is not ours to act on.
-std::atomic<bool> g_host_pending_at_start{false};
-
 // Runs on the command's own thread, from dap::interrupted(). The host holds
 // the interrupt and acts on it once the call returns, so it is not raised
 // again; the rest is what the handler does.
 bool poll_host_interrupt() {
-  if (g_host_pending_at_start.load() || !dap::detail::host_interrupt_pending())
+  if (!dap::detail::host_interrupt_since_mark())
     return false;
   if (!g_taken.exchange(true)) {
     const bool to_stdout = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output);
@@ -169,7 +168,7 @@ GuardedSession::GuardedSession(GuardOutput output) : ChannelSession(fdDapTxt, fd
   g_taken.store(false);
   g_lines_pending.store(false);
   g_output.store(static_cast<int>(output));
-  g_host_pending_at_start.store(dap::detail::host_interrupt_pending());
+  dap::detail::mark_host_interrupts();
   detail::set_interrupt_probe(poll_host_interrupt);
   mysig();
 }
@@ -198,6 +197,23 @@ void GuardedSession::close() {
     ::close(binary_fd);
   close_released(g_released_text);
   close_released(g_released_binary);
+}
+
+int GuardedSession::run_program(const char *command_line) {
+  const int status = std::system(command_line);
+  // A shell that outlives its command reports a death by SIGINT as 128 + 2.
+  const bool ended_by_ctrl_c =
+      status != -1 && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
+                       (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT));
+  if (ended_by_ctrl_c) {
+    kill(getpid(), SIGINT);
+    // A host that takes SIGINT on a thread of its own raises its flag a
+    // moment later; the call's next step should already see it.
+    const struct timespec step = {0, 1000000};
+    for (int waited = 0; waited < 100 && !interrupted(); ++waited)
+      nanosleep(&step, nullptr);
+  }
+  return status;
 }
 
 } // namespace dap

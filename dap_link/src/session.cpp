@@ -11,12 +11,7 @@
 namespace dap {
 namespace {
 
-// An interrupt the host already held as the call began is not this call's.
-std::atomic<bool> g_host_pending_at_start{false};
-
-bool poll_host_interrupt() {
-  return !g_host_pending_at_start.load() && detail::host_interrupt_pending();
-}
+bool poll_host_interrupt() { return detail::host_interrupt_since_mark(); }
 
 std::atomic<int> g_live_sessions{0};
 
@@ -31,7 +26,7 @@ ChannelSession::ChannelSession(OnInterrupt on_interrupt)
   g_live_sessions.fetch_add(1);
   detail::set_interrupted(false);
   detail::set_keep_device_after_interrupt(on_interrupt == OnInterrupt::finish_call);
-  g_host_pending_at_start.store(detail::host_interrupt_pending());
+  detail::mark_host_interrupts();
   detail::set_interrupt_probe(poll_host_interrupt);
 }
 

@@ -93,6 +93,18 @@ TEST_P(HostInterrupt, UnguardedCallSendsNothingMoreAndPrintsNothing) {
   EXPECT_EQ(simctl::command("open"), "0");
 }
 
+// Octave may still hold an earlier Ctrl-C as a call begins (it counts them
+// until it acts); that one is not this call's, but a new one still ends it.
+TEST_F(HostInterrupt, ACtrlCAfterOneTheHostStillHeldEndsTheCall) {
+  hostflags::set_octave(1, 1);
+  dap::GuardedSession session;
+  ASSERT_TRUE(session.open_both());
+  EXPECT_FALSE(dap::interrupted());
+  hostflags::set_octave(2, 1);
+  EXPECT_TRUE(dap::interrupted());
+  EXPECT_EQ(session.text(), -1);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothWays, HostInterrupt,
                          ::testing::Values(Way::octave_flag, Way::interrupt_query),
                          [](const ::testing::TestParamInfo<Way> &way) {
@@ -145,6 +157,32 @@ TEST(GuardDisposition, TheHostsWholeSigactionComesBackAndGetsTheInterrupt) {
   EXPECT_EQ(g_host_siginfo_calls, 1);
   sigaction(SIGINT, nullptr, &after);
   EXPECT_TRUE(same_action(before, after)) << "flags " << after.sa_flags;
+  sigaction(SIGINT, &saved, nullptr);
+}
+
+// While system() runs a program, the C library ignores SIGINT in the host:
+// a Ctrl-C at the terminal ends only the program (here a shell that kills
+// itself the same way). The call must still end as after any Ctrl-C.
+TEST(GuardedProgram, AProgramEndedByCtrlCEndsTheCall) {
+  simctl::command("reset");
+  mexstub::printed().clear();
+  struct sigaction host {};
+  host.sa_sigaction = host_siginfo_handler;
+  host.sa_flags = SA_SIGINFO;
+  sigemptyset(&host.sa_mask);
+  struct sigaction saved {};
+  ASSERT_EQ(sigaction(SIGINT, &host, &saved), 0);
+  g_host_siginfo_calls = 0;
+  {
+    dap::GuardedSession session;
+    session.run_program("kill -INT $$");
+    EXPECT_TRUE(dap::interrupted());
+    EXPECT_FALSE(session.open_both());
+    session.run_program("exit 3");
+  }
+  EXPECT_EQ(g_host_siginfo_calls, 1);
+  EXPECT_EQ(mexstub::printed(), kGuardLines);
+  EXPECT_EQ(simctl::command("open"), "0");
   sigaction(SIGINT, &saved, nullptr);
 }
 

@@ -45,6 +45,12 @@ public:
   explicit GuardedSession(GuardOutput output = GuardOutput::command_window);
   ~GuardedSession() override;
   void close() override;
+
+  // Runs a program (the board loader) with system() and returns its status.
+  // The C library ignores SIGINT in this process while the program runs, so
+  // a Ctrl-C then ends only the program; when it did, the interrupt is handed
+  // on to this process, as the operator meant it, and the call ends.
+  int run_program(const char *command_line);
 };
 
 } // namespace dap

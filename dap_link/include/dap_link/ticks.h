@@ -40,10 +40,14 @@ void set_interrupted(bool value);
 void set_interrupt_probe(bool (*probe)());
 // A command that finishes its own way after Ctrl-C keeps using the device.
 void set_keep_device_after_interrupt(bool keep);
-// True while the host holds a Ctrl-C it took without running our handler
-// (Octave raises its interrupt flag from a thread of its own; MATLAB's
-// desktop answers its interrupt query); false in a host without either.
-bool host_interrupt_pending();
+// A Ctrl-C the host took without running our handler (Octave raises its
+// interrupt flag from a thread of its own; MATLAB's desktop answers its
+// interrupt query); never in a host without either. mark_host_interrupts()
+// notes what the host holds as a call begins: an interrupt it already held
+// then is not this call's. host_interrupt_since_mark() is true once the host
+// has taken a Ctrl-C after the mark.
+void mark_host_interrupts();
+bool host_interrupt_since_mark();
 } // namespace detail
 
 } // namespace dap
