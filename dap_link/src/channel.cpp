@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "dap_link/convert.h"
@@ -37,6 +38,16 @@ std::atomic<void (*)(const char *, const char *)> g_warning_sink{nullptr};
 void warn(const char *id, const char *message) {
   if (auto sink = g_warning_sink.load())
     sink(id, message);
+}
+
+// A program that cannot be sent is no error (the call goes on, as scripts
+// expect), but the operator hears which one and why.
+void warn_program(const char *path, const char *what, int error) {
+  char reason[128];
+  char message[256];
+  std::snprintf(message, sizeof message, "DAPL program \"%s\" could not be %s: %s", path, what,
+                strerror_r(error, reason, sizeof reason));
+  warn("dap:programNotFound", message);
 }
 
 // Once Ctrl-C has ended the call, no device operation is made: the guard
@@ -87,8 +98,10 @@ int DAPSendFile(int fd, const char *path) {
   if (withheld())
     return -1;
   const int file = open(path, O_RDONLY);
-  if (file < 0)
+  if (file < 0) {
+    warn_program(path, "opened", errno);
     return -1;
+  }
   if (file == 0) {
     // Only possible with standard input closed; we do not count descriptor 0
     // as an opened file, but we must not leave it open either.
@@ -105,6 +118,7 @@ int DAPSendFile(int fd, const char *path) {
     }
     const ssize_t got = read(file, block, sizeof block);
     if (got < 0) {
+      warn_program(path, "read", errno);
       close(file);
       return -1;
     }
@@ -194,7 +208,9 @@ void dap::reset_board(int text_fd, int binary_fd) {
 
 int dap::send_dapl_file(int text_fd, const char *name) {
   char path[kPathBufferSize];
-  if (!dapl_path(path, sizeof path, name))
+  if (!dapl_path(path, sizeof path, name)) {
+    warn_program(name, "opened", ENAMETOOLONG);
     return -1;
+  }
   return DAPSendFile(text_fd, path);
 }

@@ -3,6 +3,7 @@
 #include "mex.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "dap_link/channel.h"
@@ -39,9 +40,15 @@ void fail(const char *id, const char *message) { throw Error(id, message); }
 void warn(const char *id, const char *message) {
   if (g_warning_count >= kMaxWarnings)
     return;
-  Warning &w = g_warnings[g_warning_count++];
+  Warning &w = g_warnings[g_warning_count];
   copy(w.id, sizeof w.id, id);
   copy(w.message, sizeof w.message, message);
+  // Said once: both channels' drains failing the same way is one thing to hear.
+  for (int k = 0; k < g_warning_count; ++k)
+    if (std::strcmp(g_warnings[k].id, w.id) == 0 &&
+        std::strcmp(g_warnings[k].message, w.message) == 0)
+      return;
+  ++g_warning_count;
 }
 
 void run(const Call &call, int max_outputs, void (*body)(const Call &)) {

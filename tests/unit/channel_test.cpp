@@ -166,6 +166,19 @@ TEST_F(ChannelOperations, SendFileStopsAtItsBound) {
   EXPECT_EQ(g_warnings[0].rfind("dap:transferBounded ", 0), 0u) << g_warnings[0];
 }
 
+// A program that cannot be sent is said so, with the path and the reason;
+// nothing reaches the board, as before.
+TEST_F(ChannelOperations, SendFileSaysWhichProgramCouldNotBeOpenedOrRead) {
+  EXPECT_EQ(DAPSendFile(text_, "/no/such/file.dap"), -1);
+  EXPECT_EQ(DAPSendFile(text_, "/tmp"), -1);
+  ASSERT_EQ(g_warnings.size(), 2u);
+  EXPECT_EQ(g_warnings[0], "dap:programNotFound DAPL program \"/no/such/file.dap\" could not "
+                           "be opened: No such file or directory");
+  EXPECT_EQ(g_warnings[1],
+            "dap:programNotFound DAPL program \"/tmp\" could not be read: Is a directory");
+  EXPECT_TRUE(simctl::written("accel0").empty());
+}
+
 TEST_F(ChannelOperations, QueriesReportFailureAsMinusOne) {
   simctl::command("queue bin 01 02 03 04 05");
   EXPECT_EQ(DAPGetAvail(binary_), 5);

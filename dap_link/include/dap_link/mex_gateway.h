@@ -63,7 +63,8 @@ private:
 
 // A MATLAB warning with an identifier. Issued by the gateway once the body
 // has returned: a host that turns warnings into errors must not be able to
-// end the call while a session is alive. At most a few per call are kept.
+// end the call while a session is alive. At most a few per call are kept,
+// and the same warning only once.
 void warn(const char *id, const char *message);
 
 // Runs one call: refuses more outputs than `max_outputs` (before anything

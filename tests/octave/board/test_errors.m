@@ -31,3 +31,34 @@ catch err
   assert(strcmp(err.identifier, 'dap:badArgument'), err.identifier);
 end
 assert(strcmp(strtrim(dapsim('open')), '0'));
+
+% A DAPL program that cannot be opened stays no error, as scripts rely on,
+% but is said, with its path and the reason; nothing is sent in its place.
+here = pwd;
+scratch = tempname();
+mkdir(scratch);
+cd(scratch);
+loads = {
+  'BrdLoad(''nonexistent'')',       '/home/labrig/matlab/intrfc/dap/nonexistent.dap'
+  'BrdLoadPath(''/no/such/file.dap'')', '/no/such/file.dap'
+  'SwpOpen',                         'shrtrecT.dap'
+};
+for k = 1:rows(loads)
+  dapsim('reset');
+  lastwarn('');
+  eval([loads{k, 1} ';']);
+  [message, id] = lastwarn();
+  assert(strcmp(id, 'dap:programNotFound'), '%s: %s', loads{k, 1}, id);
+  assert(endsWith(message, sprintf('DAPL program "%s" could not be opened: No such file or directory', loads{k, 2})), message);
+  assert(isempty(sim_trace('write accel0')), 'something sent by %s', loads{k, 1});
+end
+cd(here);
+
+% A warning is said once per call, however many drains end the same way.
+dapsim('reset');
+dapsim('queue bin 0102030405060708');
+dapsim('queue text 0102030405060708');
+dapsim('fault readfail accel1 EIO');
+dapsim('fault readfail accel0 EIO');
+said = evalc('BrdClear');
+assert(numel(strfind(said, 'its reads keep failing')) == 1, said);
