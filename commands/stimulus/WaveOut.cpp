@@ -1,13 +1,20 @@
 // WaveOut(samples): plays one waveform table through outputs a0 and a1 until
 // a character arrives on standard input.
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "dap_link/channel.h"
 #include "dap_link/mex_gateway.h"
 #include "dap_link/session.h"
+#include "dap_link/ticks.h"
 #include "waveform_table.h"
 
 namespace {
+
+// How often the wait for the operator's answer looks for a Ctrl-C.
+constexpr int kAnswerPollMs = 10;
 
 // The board separates the table's entries between output pipes 0 and 1,
 // which play on a0 and a1 once all 602 entries are in.
@@ -25,8 +32,27 @@ constexpr const char *kOutputDefinition[] = {
     "START\r",
 };
 
+// Waits for the operator's character on standard input, or a Ctrl-C; takes
+// exactly one character when there is one. At end of input, or with no
+// usable standard input, the read returns at once.
+void await_answer() {
+  struct pollfd input = {STDIN_FILENO, POLLIN, 0};
+  while (!dap::interrupted()) {
+    const int ready = poll(&input, 1, kAnswerPollMs);
+    if (ready < 0 && errno != EINTR)
+      break;
+    if (ready > 0) {
+      char answer;
+      DAPRead(STDIN_FILENO, &answer, 1);
+      return;
+    }
+  }
+}
+
 void transfer(const stimulus::WaveformTable &table) {
-  dap::ChannelSession session;
+  // Ctrl-C ends the wait for an answer, not the output alone: the board is
+  // still told to stop.
+  dap::ChannelSession session(dap::OnInterrupt::finish_call);
   if (!session.open_both())
     return;
   dap::reset_board(session.text(), session.binary());
@@ -38,8 +64,7 @@ void transfer(const stimulus::WaveformTable &table) {
 
   // The output plays until the operator answers; at end of input the read
   // returns at once and the output stops straight away.
-  char answer;
-  DAPRead(STDIN_FILENO, &answer, 1);
+  await_answer();
   DAPSendLine(session.text(), "STOP\r");
 }
 

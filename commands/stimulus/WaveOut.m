@@ -19,7 +19,8 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
-%   Ctrl-C is not handled by WaveOut: press Enter to stop the output.
+%   Ctrl-C while the output plays stops it as Enter would: "STOP" is sent,
+%   the channels are closed, and the interrupt then reaches MATLAB.
 %
 %   Errors (raised before the board is touched):
 %     dap:usage           no argument, or not a real double array of at

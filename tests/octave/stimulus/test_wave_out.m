@@ -47,6 +47,28 @@ delete(script);
 assert(status, 0, out);
 assert(~isempty(strfind(out, 'rest=[yz] stop=1')), out);
 
+% Ctrl-C while the output plays ends the wait for an answer, not the output
+% alone: the board is told to stop at once, whichever way the interrupt came
+% (the operator's answer would only come 20 s later).
+for how = {'', ' host'}
+  tracefile = [tempname() '.trace'];
+  script = [tempname() '.m'];
+  fid = fopen(script, 'w');
+  fprintf(fid, 'addpath(getenv(''DAP_TEST_LIB'')); dap_test_setup(); dapsim(''sigint op 19%s'');\n', how{1});
+  fprintf(fid, 'WaveOut(zeros(1, 602));\n');
+  fclose(fid);
+  started = tic;
+  [status, out] = system(sprintf('DAPSIM_TRACE=%s bash -c "octave-cli --no-history --norc --quiet --eval \\"source(''%s'')\\" < <(sleep 20)" 2>&1', tracefile, script));
+  waited = toc(started);
+  trace = strsplit(strtrim(fileread(tracefile)), "\n");
+  delete(script); delete(tracefile);
+  assert(waited < 10, 'WaveOut waited for the answer after Ctrl-C%s', how{1});
+  stop = find(~cellfun(@isempty, strfind(trace, 'STOP')), 1);
+  sigint = find(~cellfun(@isempty, strfind(trace, ' sigint')), 1);
+  assert(!isempty(stop) && stop > sigint, strjoin(trace, "\n"));
+  assert(isempty(strfind(out, 'Closing binary')), out);
+end
+
 % Arguments that are refused before anything is printed or opened.
 bad = {{}, {zeros(1, 601)}, {complex(zeros(1, 602))}, {'x'}};
 for k = 1:numel(bad)
