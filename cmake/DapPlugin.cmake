@@ -124,6 +124,14 @@ function(dap_add_plugin name)
     set_target_properties(${target} PROPERTIES DAP_HELP_FILE ${help_source})
   endif()
 
+  # A command raises errors only through its gateway, once it has let go of
+  # the board: every source of a command starts with the gateway's header,
+  # which poisons the host's error functions.
+  if(P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/mex")
+    target_compile_options(obj_${name} PRIVATE
+      "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include dap_link/mex_gateway.h>")
+  endif()
+
   # The production plug-ins linked as the MATLAB build links them. Only the
   # command plug-ins (those that go to <build>/mex) are MATLAB deliverables.
   if(P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/mex")

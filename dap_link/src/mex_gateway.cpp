@@ -104,6 +104,9 @@ const double *real_argument(const Call &call, std::size_t min_elements, const ch
 char *text_argument(const Call &call, std::size_t spare, const char *usage) {
   if (call.nrhs < 1)
     fail(kUsage, usage);
+  // mxCalloc may end the call the way an error does.
+  if (detail::live_sessions() != 0)
+    fail(kInternal, "argument read while the channels are held");
   const std::size_t length = element_count(call.prhs[0]);
   char *text = static_cast<char *>(mxCalloc(length + 1 + spare, 1));
   if (text == nullptr)

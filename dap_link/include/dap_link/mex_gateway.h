@@ -85,7 +85,7 @@ const double *real_argument(const Call &call, std::size_t min_elements, const ch
 // mxCalloc (the host frees it when the call ends) with `spare` bytes of room
 // after the text and its NUL. Without the argument the call fails with
 // `usage`, with an argument that is not text with "Could not convert string
-// data." (both dap:usage).
+// data." (both dap:usage). Read before a session starts, as matrices are made.
 char *text_argument(const Call &call, std::size_t spare, const char *usage);
 
 // A zero-filled real double matrix, owned until it is handed to the caller
