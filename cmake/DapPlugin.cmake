@@ -53,6 +53,9 @@ if(Matlab_FOUND)
   set(CMAKE_REQUIRED_FLAGS "-Werror -isystem ${Matlab_INCLUDE_DIRS} -I${CMAKE_CURRENT_LIST_DIR}/../dap_link/include")
   set(CMAKE_REQUIRED_DEFINITIONS -DMATLAB_MEX_FILE -DMATLAB_DEFAULT_RELEASE=R2017b)
   set(dap_gateway_probe "#include \"dap_link/mex_gateway.h\"\nint main() { return 0; }\n")
+  # Asked again at every configure: another Matlab_ROOT_DIR may answer otherwise.
+  unset(DAP_MATLAB_GATEWAY_POISON_OK CACHE)
+  unset(DAP_MATLAB_GATEWAY_UNPOISONED_OK CACHE)
   check_cxx_source_compiles("${dap_gateway_probe}" DAP_MATLAB_GATEWAY_POISON_OK)
   if(NOT DAP_MATLAB_GATEWAY_POISON_OK)
     list(APPEND CMAKE_REQUIRED_DEFINITIONS -DDAP_MEX_GATEWAY_RAISES=)
@@ -96,8 +99,8 @@ endfunction()
 
 # dap_add_help_file(<source .m> <output dir> <copy target> [<file name>])
 #   Copies a help file into <output dir> (as <file name>, by default the
-#   source's own), again whenever it changes; the
-#   custom target <copy target> (part of "all") does it. A comments-only
+#   source's own), again whenever it changes; the custom target <copy
+#   target> (part of "all") does it. A comments-only
 #   <name>.m beside <name>.mex gives help and lookfor their text in MATLAB
 #   and Octave while the .mex still runs. Every copy is listed in the global
 #   property DAP_HELP_FILES, for install rules; a plug-in target's help
