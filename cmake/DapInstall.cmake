@@ -1,8 +1,11 @@
 # Installation and the Octave package.
 #
 # Installed layout under the prefix P (the README documents it):
-#   P/lib/dap/mex/           the commands, their help, Contents.m and dap_version.m:
-#                            the one folder a lab user adds to the path
+#   P/lib/dap/mex/           the commands, their help, Contents.m, dap.m and
+#                            dap_version.m: the one folder an Octave user adds
+#                            to the path
+#   P/lib/dap/matlab/        the same for MATLAB (built only when CMake finds
+#                            MATLAB), and in its diagnostics/ the diagnostics
 #   P/lib/dap/diagnostics/   diagnostic plug-ins and programs, off every default
 #                            path ("test" would shadow Octave's and the shell's)
 #   P/lib/dap/sim/           the simulated board: libdapsim.so, what it runs
@@ -17,6 +20,7 @@
 # installed under any prefix and moved as a whole.
 
 set(DAP_INSTALL_MEXDIR lib/dap/mex)
+set(DAP_INSTALL_MATLABDIR lib/dap/matlab)
 set(DAP_INSTALL_DIAGNOSTICSDIR lib/dap/diagnostics)
 set(DAP_INSTALL_SIMDIR lib/dap/sim)
 set(DAP_INSTALL_DAPLDIR share/dap/dapl)
@@ -27,6 +31,9 @@ set(DAP_INSTALL_DOCDIR share/doc/dap)
 # as in every installed form.
 set(DAP_VERSION_FUNCTION ${CMAKE_BINARY_DIR}/mex/dap_version.m)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/dap_version.m.in ${DAP_VERSION_FUNCTION} @ONLY)
+if(Matlab_FOUND)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/dap_version.m.in ${DAP_MATLAB_DIR}/dap_version.m @ONLY)
+endif()
 
 # Help files live beside the sources they describe. Globbed at configure time
 # (and again whenever one is added), so a command's help is installed as soon
@@ -67,6 +74,21 @@ foreach(plugin ${DAP_INSTALL_PLUGINS})
 endforeach()
 
 install(FILES ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION} DESTINATION ${DAP_INSTALL_MEXDIR})
+
+# The MATLAB folder as built: the commands with everything beside them, and
+# the diagnostics in its diagnostics/. Its own component, so that it can be
+# installed alone (cmake --install build --component matlab).
+if(Matlab_FOUND)
+  get_property(DAP_INSTALL_MATLAB_PLUGINS GLOBAL PROPERTY DAP_MATLAB_PLUGINS)
+  foreach(plugin ${DAP_INSTALL_MATLAB_PLUGINS})
+    get_target_property(dir ${plugin} LIBRARY_OUTPUT_DIRECTORY)
+    file(RELATIVE_PATH subfolder ${DAP_MATLAB_DIR} ${dir})
+    install(TARGETS ${plugin} LIBRARY DESTINATION ${DAP_INSTALL_MATLABDIR}/${subfolder}
+            COMPONENT matlab)
+  endforeach()
+  install(DIRECTORY ${DAP_MATLAB_DIR}/ DESTINATION ${DAP_INSTALL_MATLABDIR} COMPONENT matlab
+          FILES_MATCHING PATTERN "*.m")
+endif()
 
 install(FILES ${DAP_DIAGNOSTICS_HELP} DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR})
 install(TARGETS diag_holdtimer RUNTIME DESTINATION ${DAP_INSTALL_DIAGNOSTICSDIR})
@@ -140,7 +162,7 @@ add_custom_command(OUTPUT ${DAP_PACKAGE}
           -DCOPYING=${CMAKE_SOURCE_DIR}/LICENSE -DNEWS=${CMAKE_SOURCE_DIR}/NEWS
           -DHELP_DIR=${CMAKE_BINARY_DIR}/mex
           -P ${CMAKE_SOURCE_DIR}/package/make_package.cmake
-  DEPENDS ${DAP_COMMAND_PLUGINS} ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION}
+  DEPENDS ${DAP_COMMAND_PLUGINS} ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION} dap_suite_help
           ${DAP_PACKAGE_WORK}/inst.txt ${DAP_PACKAGE_WORK}/DESCRIPTION ${DAP_PACKAGE_WORK}/INDEX
           ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NEWS
           ${CMAKE_SOURCE_DIR}/package/make_package.cmake

@@ -6,11 +6,14 @@
 # Each plug-in exports exactly mexFunction and mexVersion; everything else,
 # including the copy of dap_link linked into it, stays hidden.
 #
-# When MATLAB is found, the same sources are also built with matlab_add_mex
-# into <build>/matlab. Without MATLAB, the Octave objects are linked a second
-# time the way the MATLAB build links, into <build>/mex_matlab_link, so that
-# the link options can be checked and the plug-ins run on the test host that
-# follows MATLAB's rules (tests/host).
+# When CMake finds MATLAB (-DMatlab_ROOT_DIR=...), the command and diagnostic
+# sources are also built with matlab_add_mex: the commands into one folder,
+# <build>/matlab, with their help, Contents.m, dap.m and dap_version.m, and
+# the diagnostics into <build>/matlab/diagnostics (see dap_add_matlab_plugin).
+# Without MATLAB, the Octave objects are linked a second time the way the
+# MATLAB build links, into <build>/mex_matlab_link, so that the link options
+# can be checked and the plug-ins run on the test host that follows MATLAB's
+# rules (tests/host).
 
 find_program(MKOCTFILE_EXECUTABLE NAMES mkoctfile)
 find_program(OCTAVE_CLI_EXECUTABLE NAMES octave-cli)
@@ -30,6 +33,45 @@ set(DAP_MEX_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/mex_exports.map)
 set(DAP_MATLAB_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/matlab_exports.map)
 set(DAP_MEX_VERSION_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/mex_version.c)
 set(DAP_MATLAB_LINK_DIR ${CMAKE_BINARY_DIR}/mex_matlab_link)
+set(DAP_MATLAB_DIR ${CMAKE_BINARY_DIR}/matlab)
+
+# What the MATLAB build's sources are compiled with besides MATLAB's headers
+# (matlab_add_mex gives the plug-in sources the first two itself; dap_link's
+# MATLAB libraries take them from here).
+set(DAP_MATLAB_DEFINITIONS MATLAB_MEX_FILE MATLAB_DEFAULT_RELEASE=R2017b)
+if(Matlab_FOUND)
+  message(STATUS "MATLAB ${Matlab_VERSION_STRING} at ${Matlab_ROOT_DIR}: "
+                 "the commands are also built for it, into ${DAP_MATLAB_DIR}")
+  # dap_link/mex_gateway.h poisons the host's error and warning functions,
+  # so that a command cannot raise an error past its own clean-up. Should
+  # MATLAB's mex.h define one of those names as a macro, poisoning it draws
+  # "poisoning existing macro", which -Werror makes an error in every source.
+  # The MATLAB build then does without the poison: the Octave build compiles
+  # the same sources with it, so the check is not lost.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_QUIET ON)
+  set(CMAKE_REQUIRED_FLAGS "-Werror -isystem ${Matlab_INCLUDE_DIRS} -I${CMAKE_CURRENT_LIST_DIR}/../dap_link/include")
+  set(CMAKE_REQUIRED_DEFINITIONS -DMATLAB_MEX_FILE -DMATLAB_DEFAULT_RELEASE=R2017b)
+  set(dap_gateway_probe "#include \"dap_link/mex_gateway.h\"\nint main() { return 0; }\n")
+  # Asked again at every configure: another Matlab_ROOT_DIR may answer otherwise.
+  unset(DAP_MATLAB_GATEWAY_POISON_OK CACHE)
+  unset(DAP_MATLAB_GATEWAY_UNPOISONED_OK CACHE)
+  check_cxx_source_compiles("${dap_gateway_probe}" DAP_MATLAB_GATEWAY_POISON_OK)
+  if(NOT DAP_MATLAB_GATEWAY_POISON_OK)
+    list(APPEND CMAKE_REQUIRED_DEFINITIONS -DDAP_MEX_GATEWAY_RAISES=)
+    check_cxx_source_compiles("${dap_gateway_probe}" DAP_MATLAB_GATEWAY_UNPOISONED_OK)
+    if(DAP_MATLAB_GATEWAY_UNPOISONED_OK)
+      message(STATUS "MATLAB's mex.h defines an error or warning function as a macro: "
+                     "the MATLAB build does without the poison on them")
+      # Empty, as mex_gateway.cpp defines it, so that its own definition is
+      # no redefinition.
+      list(APPEND DAP_MATLAB_DEFINITIONS DAP_MEX_GATEWAY_RAISES=)
+    endif()
+  endif()
+  unset(CMAKE_REQUIRED_QUIET)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_DEFINITIONS)
+endif()
 
 # Export control shared by every build of a plug-in: only what the map names
 # is exported, and nothing of the static libraries linked in (dap_link, and
@@ -55,15 +97,19 @@ function(dap_matlab_runtime_options target)
   target_link_options(${target} PRIVATE -static-libstdc++ -Wl,--gc-sections)
 endfunction()
 
-# dap_add_help_file(<source .m> <output dir> <copy target>)
-#   Copies a help file into <output dir>, again whenever it changes; the
-#   custom target <copy target> (part of "all") does it. A comments-only
+# dap_add_help_file(<source .m> <output dir> <copy target> [<file name>])
+#   Copies a help file into <output dir> (as <file name>, by default the
+#   source's own), again whenever it changes; the custom target <copy
+#   target> (part of "all") does it. A comments-only
 #   <name>.m beside <name>.mex gives help and lookfor their text in MATLAB
 #   and Octave while the .mex still runs. Every copy is listed in the global
 #   property DAP_HELP_FILES, for install rules; a plug-in target's help
 #   source is also in its target property DAP_HELP_FILE.
 function(dap_add_help_file source output_dir copy_target)
   get_filename_component(file_name ${source} NAME)
+  if(ARGC GREATER 3)
+    set(file_name ${ARGV3})
+  endif()
   set(copy ${output_dir}/${file_name})
   add_custom_command(OUTPUT ${copy}
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${copy}
@@ -84,6 +130,57 @@ function(dap_link_plugin target name dir list library)
   dap_plugin_link_options(${target} ${DAP_MEX_EXPORTS})
   target_link_libraries(${target} PRIVATE ${library})
   set_property(GLOBAL APPEND PROPERTY ${list} ${target})
+endfunction()
+
+# dap_add_matlab_plugin(<name> <output dir> <link library> <help file> <sources...>)
+#   Builds <name> with matlab_add_mex into <output dir>, against MATLAB's
+#   headers and with dap_link built for them, and copies its help file (if
+#   any) beside it. The target, matlab_<name>, is listed in the global
+#   property DAP_MATLAB_PLUGINS, and the build target dap_matlab builds it.
+function(dap_add_matlab_plugin name output_dir link_library help_source)
+  set(sources ${ARGN})
+  set(target matlab_${name})
+  matlab_add_mex(NAME ${target} MODULE SRC ${sources} OUTPUT_NAME ${name})
+  # matlab_add_mex may add a version source of MATLAB's own (R2016b and
+  # later: it defines mexfilerequiredapiversion). Ours defines mexVersion,
+  # unless MATLAB's does so already, as the one of an older matlab_add_mex
+  # may: the two would be a duplicate definition at link time.
+  get_target_property(all_sources ${target} SOURCES)
+  list(REMOVE_ITEM all_sources ${sources})
+  set(defined_by_matlab "")
+  foreach(source ${all_sources})
+    if(EXISTS ${source})
+      file(STRINGS ${source} defined_by_matlab REGEX "mexVersion[ \t]*\\([^)]*\\)[ \t]*({|$)")
+      if(defined_by_matlab)
+        break()
+      endif()
+    endif()
+  endforeach()
+  if(NOT defined_by_matlab)
+    target_sources(${target} PRIVATE ${DAP_MEX_VERSION_SOURCE})
+  endif()
+  # matlab_add_mex puts MATLAB's own export map in LINK_FLAGS; a second
+  # anonymous version script cannot be combined with ours, so ours replaces
+  # it (matlab_exports.map keeps MATLAB's API-version entry point).
+  set_target_properties(${target} PROPERTIES
+    LINK_FLAGS "-Wl,--as-needed" LIBRARY_OUTPUT_DIRECTORY ${output_dir})
+  # Warnings in MATLAB's headers are not ours to fix under -Werror.
+  target_include_directories(${target} SYSTEM PRIVATE ${Matlab_INCLUDE_DIRS})
+  target_compile_definitions(${target} PRIVATE ${DAP_MATLAB_DEFINITIONS})
+  dap_plugin_link_options(${target} ${DAP_MATLAB_EXPORTS})
+  dap_matlab_runtime_options(${target})
+  if(link_library)
+    target_link_libraries(${target} ${link_library}_matlab)
+  endif()
+  if(NOT TARGET dap_matlab)
+    add_custom_target(dap_matlab)
+  endif()
+  add_dependencies(dap_matlab ${target})
+  if(help_source)
+    dap_add_help_file(${help_source} ${output_dir} ${target}_help)
+    add_dependencies(${target} ${target}_help)
+  endif()
+  set_property(GLOBAL APPEND PROPERTY DAP_MATLAB_PLUGINS ${target})
 endfunction()
 
 # dap_add_plugin(<name> SOURCES <files...> LINK none|channel|guard [OUTPUT_DIR <dir>])
@@ -132,32 +229,22 @@ function(dap_add_plugin name)
       "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include dap_link/mex_gateway.h>")
   endif()
 
-  # The production plug-ins linked as the MATLAB build links them. Only the
-  # command plug-ins (those that go to <build>/mex) are MATLAB deliverables.
+  # The command plug-ins (those that go to <build>/mex) linked as the MATLAB
+  # build links them, for the test host with MATLAB's rules.
   if(P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/mex")
     dap_link_plugin(mexml_${name} ${name} ${DAP_MATLAB_LINK_DIR} DAP_MATLAB_LINK_PLUGINS
                     "${link_library}")
     dap_matlab_runtime_options(mexml_${name})
   endif()
 
-  if(Matlab_FOUND)
-    set(target matlab_${name})
-    matlab_add_mex(NAME ${target} MODULE SRC ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE}
-                   OUTPUT_NAME ${name})
-    # matlab_add_mex puts MATLAB's own export map in LINK_FLAGS; a second
-    # anonymous version script cannot be combined with ours, so ours replaces
-    # it (matlab_exports.map keeps MATLAB's API-version entry point).
-    set_target_properties(${target} PROPERTIES
-      LINK_FLAGS "-Wl,--as-needed"
-      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab/${name})
-    # Warnings in MATLAB's headers are not ours to fix under -Werror.
-    target_include_directories(${target} SYSTEM PRIVATE ${Matlab_INCLUDE_DIRS})
-    dap_plugin_link_options(${target} ${DAP_MATLAB_EXPORTS})
-    dap_matlab_runtime_options(${target})
-    if(P_LINK STREQUAL "channel")
-      target_link_libraries(${target} dap_channel_matlab)
-    elseif(P_LINK STREQUAL "guard")
-      target_link_libraries(${target} dap_link_matlab)
-    endif()
+  # For MATLAB: the commands, and the diagnostics off the path beside them.
+  if(NOT EXISTS ${help_source})
+    set(help_source "")
+  endif()
+  if(Matlab_FOUND AND P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/mex")
+    dap_add_matlab_plugin(${name} ${DAP_MATLAB_DIR} "${link_library}" "${help_source}" ${P_SOURCES})
+  elseif(Matlab_FOUND AND P_OUTPUT_DIR STREQUAL "${CMAKE_BINARY_DIR}/diagnostics")
+    dap_add_matlab_plugin(${name} ${DAP_MATLAB_DIR}/diagnostics "${link_library}" "${help_source}"
+                          ${P_SOURCES})
   endif()
 endfunction()

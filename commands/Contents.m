@@ -24,7 +24,7 @@
 %   GateRead     - Collect up to 1000 three-word threshold records (3 x 1000)
 %   SpikerInit   - Load the spike collection program "spiker.dap"
 %   spiker       - Collect spike records for 11 s (1 x 17600, 22 per spike)
-%   SmartRead    - Collect event summaries of nine channels for 6 s (3000 x 9)
+%   SmartRead    - Collect event summaries of nine channels for 6.1 s (3000 x 9)
 %
 % Stimulus output
 %   PairInit     - Load the two-pulse stimulus program "twpls.dap"

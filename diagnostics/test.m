@@ -10,8 +10,10 @@
 %   text ("Could not convert string data."), in which case nothing is
 %   printed.
 %
-%   This plug-in shadows MATLAB's own test function while its folder
-%   (build/diagnostics) is on the path: add the folder only for a session
-%   of checks and remove it with rmpath afterwards.
+%   This plug-in shadows the host's own test function while its folder
+%   (build/diagnostics in the build tree, <prefix>/lib/dap/diagnostics
+%   installed; for MATLAB build/matlab/diagnostics and
+%   <prefix>/lib/dap/matlab/diagnostics) is on the path: add the folder
+%   only for a session of checks and remove it with rmpath afterwards.
 %
 %   See also hello, plotdemo, spinsig, spinexit.

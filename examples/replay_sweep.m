@@ -1,6 +1,7 @@
-% Replay of a recorded sweep session, plotted: what a lab does with a
-% session recorded on its rig (see "Recording a session on the rig" in
-% README.md), to rehearse its analysis on real data on any machine.
+% Replay of a recorded sweep session: its three sweeps, plotted less the offset.
+% This is what a lab does with a session recorded on its rig (see
+% "Recording a session on the rig" in README.md), to rehearse its analysis
+% on real data on any machine.
 %
 % replay_sweep.ses, beside this script, is a small session recorded with
 % the session recorder on the simulated board (not on a rig): SwpInit,

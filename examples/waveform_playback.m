@@ -10,8 +10,9 @@ root = fileparts(fileparts(mfilename('fullpath')));
 output = example_output_folder();
 png = fullfile(output, 'waveform_playback.png');
 
-% The table: entries alternate between the two outputs, so the even entries
-% carry a sine for a0 and the odd ones a decaying pulse train for a1.
+% The table: entries alternate between the two outputs, so entries 1, 3,
+% 5, ... carry a sine for a0 and entries 2, 4, 6, ... a decaying pulse
+% train for a1.
 n = 301;
 t = (0:n - 1) / n;
 a0_wave = round(12000 * sin(2 * pi * 3 * t));
@@ -53,7 +54,7 @@ title(sprintf('Table sent: %d entries, as its two output channels', numel(table)
 xlim([0 n - 1]);
 xlabel('output sample');
 ylabel('value (counts)');
-legend('a0 (even entries)', 'a1 (odd entries)', 'location', 'northeast');
+legend('a0 (entries 1, 3, 5, ...)', 'a1 (entries 2, 4, 6, ...)', 'location', 'northeast');
 subplot(3, 1, 2);
 plot(0:numel(played_a0) - 1, played_a0, 'b');
 title(sprintf('Played on a0: %d samples', numel(played_a0)));

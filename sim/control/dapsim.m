@@ -22,10 +22,15 @@
 %   sim/README.md describes the whole command language and the trace.
 %   sim/octave has helpers: dapsim_trace, dapsim_written, dapsim_played.
 %
-%   Errors: a refused command (unknown, malformed, out of range) raises an
-%   error whose message is the reason, and changes nothing; also an error
-%   when the argument is not one character row ("usage: reply =
-%   dapsim('command')"), when it holds a NUL character, and when the
-%   simulator is not preloaded.
+%   Errors (each with an identifier, as the commands' errors have):
+%     dapsim:command      the simulator refused the command (unknown,
+%                         malformed, out of range); the message is the
+%                         reason (dapsim('bogus') gives "unknown command:
+%                         bogus"), and nothing was changed;
+%     dapsim:usage        the argument is not one character row ("usage:
+%                         reply = dapsim('command')");
+%     dapsim:badArgument  the command holds a NUL character;
+%     dapsim:notLoaded    the simulator is not preloaded;
+%     dapsim:outOfMemory  the command text could not be read.
 %
 %   See also dapsim_trace, dapsim_written, dapsim_played.

@@ -34,6 +34,7 @@ done
 printf 'let probe=7\r\n' >"$prefix/share/dap/dapl/probe.dap"
 cat >"$work/installed.m" <<'EOM'
 assert(strcmp(dap_version(), getenv('EXPECTED_VERSION')));
+assert(~isempty(strfind(help('dap'), 'SwpRead')), 'help dap');
 BrdLoad('probe');
 assert(strcmp(strtrim(dapsim('variable PROBE')), '7'));
 printf('%s\n', which('BrdLoad'));
@@ -63,6 +64,7 @@ LD_PRELOAD=${DAP_OUTER_PRELOAD:+$DAP_OUTER_PRELOAD:}$library \
     pkg('load', 'dap');
     assert(strcmp(dap_version(), getenv('EXPECTED_VERSION')));
     assert(strncmp(which('BrdCmd'), d, numel(d)));
+    assert(~isempty(strfind(help('dap'), 'SwpRead')), 'help dap');
     BrdCmd('start laba');
     addpath(getenv('SIMCTL'));
     assert(strcmp(dapsim('written accel0'), '73 74 61 72 74 20 6c 61 62 61 0d'));

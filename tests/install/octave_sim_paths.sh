@@ -2,7 +2,9 @@
 # scripts/octave-sim with a script whose folder and name hold quotes, spaces,
 # "$" and shell syntax: the script runs (from its own folder), nothing in its
 # name is executed, the simulator's banner appears once although the script
-# starts a child process, and a failing script fails the run.
+# starts a child process, and a failing script fails the run. A name that
+# starts with "-" runs after "--" and as an existing file; a symbolic link
+# runs from the link's folder, as run() would.
 #   octave_sim_paths.sh <octave-sim>
 set -euo pipefail
 octave_sim=$1
@@ -38,4 +40,18 @@ if "$octave_sim" "$folder/failing 'one'.m" 2>"$work/stderr"; then
   fail "a failing script passed"
 fi
 grep -q 'stopped here' "$work/stderr" || fail "the script's error was not shown"
+
+cat >"$folder/-lead.m" <<'EOM'
+printf('folder %s\n', pwd);
+EOM
+mkdir "$work/links"
+ln -s "$folder/-lead.m" "$work/links/linked.m"
+for run in "$folder:-- -lead.m" "$folder:-lead.m" "$work/links:$work/links/linked.m"; do
+  expected=${run%%:*}
+  read -ra arguments <<<"${run#*:}"
+  out=$(cd "$folder" && "$octave_sim" "${arguments[@]}") || fail "octave-sim ${run#*:}"
+  [ "$out" = "folder $expected" ] || fail "octave-sim ${run#*:} ran in ${out#folder }"
+done
+out=$("$octave_sim" -no-such.m 2>&1) && fail "an unknown option was taken"
+grep -q '^Usage: octave-sim' <<<"$out" || fail "no usage for an unknown option"
 echo ok

@@ -6,18 +6,21 @@ assert(dapsim('pending accel1'), '2');
 assert(ischar(dapsim('clock')) && rows(dapsim('clock')) == 1);
 assert(dapsim('trace'), '');
 
-% A refused command is an Octave error carrying the simulator's reason.
+% A refused command is an Octave error carrying the simulator's reason; each
+% kind of error has its identifier.
 try
   dapsim('queue bin zz');
   error('a bad command was accepted');
 catch err
   assert(~isempty(strfind(err.message, 'not hex bytes')), err.message);
+  assert(err.identifier, 'dapsim:command');
 end
 try
   dapsim(['reset' char(0) ' later']);
   error('a command with a zero byte was accepted');
 catch err
   assert(~isempty(strfind(err.message, 'NUL')), err.message);
+  assert(err.identifier, 'dapsim:badArgument');
 end
 assert(dapsim('pending accel1'), '2');
 try
@@ -25,6 +28,7 @@ try
   error('a numeric command was accepted');
 catch err
   assert(~isempty(strfind(err.message, 'usage')), err.message);
+  assert(err.identifier, 'dapsim:usage');
 end
 
 % Helpers: the trace as a cellstr, what an output played as doubles, what the
@@ -44,8 +48,8 @@ assert(isempty(dapsim_trace('no such event')));
 
 % Without the simulator preloaded the plug-in says so instead of crashing.
 cmd = sprintf(['env -u LD_PRELOAD octave-cli --no-history --norc --quiet --eval ' ...
-               '"addpath(''%s''); try, dapsim(''clock''); catch e, disp(e.message); end" 2>&1'], ...
+               '"addpath(''%s''); try, dapsim(''clock''); catch e, disp([e.identifier '' '' e.message]); end" 2>&1'], ...
               fullfile(getenv('DAP_BUILD_DIR'), 'simctl'));
 [status, out] = system(cmd);
 assert(status == 0, out);
-assert(~isempty(strfind(out, 'not loaded')), out);
+assert(~isempty(regexp(out, 'dapsim:notLoaded .*not loaded', 'once')), out);
