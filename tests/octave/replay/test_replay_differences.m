@@ -11,6 +11,12 @@ sweep = 'SwpInit; SwpStart(%d); [lead, sweep] = SwpRead(2); SwpStop(2); SwpClose
 [status, output] = replay_child(sprintf(sweep, 2), 'record', session);
 assert(status == 0, output);
 
+% A replay that DAPSIM_REPLAY starts is in the DAPSIM_TRACE file too.
+tracefile = [tempname() '.trace'];
+[~, ~] = system(sprintf('DAPSIM_REPLAY=%s DAPSIM_TRACE=%s /bin/true', session, tracefile));
+assert(~isempty(strfind(fileread(tracefile), ['0 replay ' session ' lenient'])));
+delete(tracefile);
+
 % SwpStart(1) against a recording of SwpStart(2): the fourth line on the
 % text channel names another task.
 [status, output, trace] = replay_child(sprintf(sweep, 1), 'replay', session);
