@@ -204,6 +204,26 @@ bool take_file() {
   return true;
 }
 
+// A relative DAPREC_FILE names a file of the folder the host started in,
+// though the host may change folders before it records anything (octave-sim
+// runs a script from the script's own folder); the processes it starts
+// inherit the name made absolute.
+__attribute__((constructor)) void anchor_file_name() {
+  const char *path = getenv("DAPREC_FILE");
+  if (path == nullptr || *path == '\0' || *path == '/')
+    return;
+  char *folder = getcwd(nullptr, 0);
+  if (folder == nullptr)
+    return;
+  const size_t size = strlen(folder) + 1 + strlen(path) + 1;
+  if (char *absolute = static_cast<char *>(malloc(size)); absolute != nullptr) {
+    snprintf(absolute, size, "%s/%s", folder, path);
+    setenv("DAPREC_FILE", absolute, 1);
+    free(absolute);
+  }
+  free(folder);
+}
+
 void write_deferred() {
   if (g_deferred_count.load(std::memory_order_acquire) == 0)
     return; // almost always: no handler let go of a device meanwhile

@@ -70,11 +70,12 @@ template <typename RealCall> int open_path(const char *path, RealCall &&call_rea
   errno = saved;
   if (target.node >= 0)
     return Simulator::get().open_device(target.node);
-  if (target.redirected) {
-    Simulator::get().replay_dapl(path);
-    errno = saved;
-  }
   const int fd = call_real(target.redirected ? target.path.c_str() : path);
+  if (target.redirected) {
+    const int opened_errno = errno;
+    Simulator::get().replay_dapl(path, fd, opened_errno);
+    errno = opened_errno;
+  }
   if (dapsim::device_node(fd) >= 0) {
     const int opened_errno = errno;
     Simulator::get().reclaimed(fd);

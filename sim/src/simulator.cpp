@@ -113,6 +113,11 @@ Simulator::Simulator() {
         trace_end_ = 0;
       trace_last_start_ = trace_end_;
       std::atexit([] { Simulator::get().flush_trace_file(); });
+      // What the power-on traced (a replay that DAPSIM_REPLAY started).
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const Event &e : events_)
+        for (std::uint64_t k = 0; k < e.count; ++k)
+          trace_file_add(e.tick, e.text);
     }
   }
 }
@@ -675,28 +680,43 @@ std::string shell_quoted(const std::string &word) {
 // runs through the C library's system() like the real loader would: a child
 // of the host whose end reaches the host as on a rig. We return once the
 // host has seen that end, so that what it does next does not depend on when
-// its signal thread woke up.
+// its signal thread woke up. A replay gives the host the recorded status,
+// whatever it was: the stand-in then exits with the recorded exit status (0
+// when a signal ended the recorded run), and is not started at all when the
+// recorded system() could not start the loader.
 int Simulator::run_loader(const char *command_line) {
   int exit_status = 0;
   bool missing = false;
+  std::optional<int> recorded;
+  int recorded_errno = 0;
   locked([&] {
     exit_status = loader_exit_;
     missing = loader_missing_;
     if (replay_) {
-      replay_loader(command_line, &exit_status);
+      recorded = replay_loader(command_line, &recorded_errno);
       missing = false;
+      if (recorded)
+        exit_status = WIFEXITED(*recorded) ? WEXITSTATUS(*recorded) : 0;
     }
     return 0;
   });
-  const std::string program =
-      loader_folder() + (missing ? "/dapsim-loader-missing" : "/dapsim-loader");
-  const std::string shell_line = std::string(kLoaderExitVariable) + "=" +
-                                 std::to_string(exit_status) + " " + shell_quoted(program) +
-                                 (command_line + sizeof kLoaderCommand - 1);
-  const int status = real::system()(shell_line.c_str());
-  const int system_errno = errno;
-  if (status != -1)
-    await_child_end_seen();
+  int status = -1;
+  int system_errno = recorded_errno;
+  if (!recorded || *recorded != -1) {
+    const std::string program =
+        loader_folder() + (missing ? "/dapsim-loader-missing" : "/dapsim-loader");
+    const std::string shell_line = std::string(kLoaderExitVariable) + "=" +
+                                   std::to_string(exit_status) + " " + shell_quoted(program) +
+                                   (command_line + sizeof kLoaderCommand - 1);
+    status = real::system()(shell_line.c_str());
+    system_errno = errno;
+    if (status != -1)
+      await_child_end_seen();
+    if (recorded) {
+      status = *recorded;
+      system_errno = recorded_errno;
+    }
+  }
   locked([&] {
     std::string outcome;
     if (status == -1)
@@ -716,9 +736,9 @@ int Simulator::run_loader(const char *command_line) {
   return status;
 }
 
-void Simulator::replay_dapl(const char *path) {
+void Simulator::replay_dapl(const char *path, int result, int error) {
   locked([&] {
-    replay_dapl_open(path);
+    replay_dapl_open(path, result, error);
     return 0;
   });
 }

@@ -248,12 +248,15 @@ private:
   // False when a strict replay has stopped: the close fails with EIO.
   bool replay_close(int node, bool closed);
   std::optional<clock_t> replay_times(struct tms *buffer);
-  void replay_loader(const char *command_line, int *exit_status);
-  void replay_dapl_open(const char *path);
+  // The recorded run's status as system() returned it (and its errno), or
+  // nothing when the recording ran the loader no more.
+  std::optional<int> replay_loader(const char *command_line, int *error);
+  void replay_dapl_open(const char *path, int result, int error);
 
 public:
-  // A file of the DAPL directory was opened (its name as the host gave it).
-  void replay_dapl(const char *path);
+  // A file of the DAPL directory was opened (its name as the host gave it):
+  // `result` is what the open returned, `error` its errno.
+  void replay_dapl(const char *path, int result, int error);
 
 private:
   std::mutex mutex_;

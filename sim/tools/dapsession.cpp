@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session.h"
@@ -30,15 +31,19 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      channel, the call and its outcome. Text sent to accel0 (DAPL lines)\n"
                       "      is shown as quoted text. Command calls are numbered: a call runs\n"
                       "      from an open when no device is open to the close that leaves none\n"
-                      "      open. Where the tasks a call starts (or, for a call that starts\n"
-                      "      none, the tasks last started) say what its binary data is (sweeps,\n"
-                      "      offsets, marathon blocks, tandem, gate, spike, smart or event\n"
-                      "      records, the stimulus table), that data is decoded: a record a\n"
+                      "      open, and each says what it did (reset, files sent, tasks\n"
+                      "      defined, started and stopped, bytes written and read). Where the\n"
+                      "      tasks a call starts (or, for a call that starts none, the tasks\n"
+                      "      last started, until a RESET or stop) say what its binary data is\n"
+                      "      (sweeps, offsets, marathon blocks, tandem, gate, spike, smart or\n"
+                      "      event records, the stimulus table), that data is decoded: a record a\n"
                       "      line, under the read or write that completes it, and bytes left\n"
                       "      over in hex at the end of the call. Other bytes on accel1 are shown\n"
                       "      in hex, followed by the same bytes as signed 16-bit little-endian\n"
-                      "      words; --raw shows all of them so. --brief cuts data to 32 bytes,\n"
-                      "      a decoded call to its first 8 records and runs to 24 values.\n"
+                      "      words (a 602-entry stimulus table as its outputs a0 and a1);\n"
+                      "      --raw shows all of them so. --brief cuts data to 32 bytes, a\n"
+                      "      decoded call to its first 8 records and runs to 24 values, and\n"
+                      "      makes a run of clock records one line.\n"
                       "cut   writes to OUT the command calls FIRST to LAST (numbered as show\n"
                       "      numbers them), with the DAPL opens and loader runs just before the\n"
                       "      first one, so that OUT replays those calls alone.\n";
@@ -73,6 +78,20 @@ std::string words(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
     out += " ...";
   return out;
 }
+
+// The words of a stimulus table that go to one output: the table
+// interleaves a0 and a1 (phase 0 and 1).
+std::string output_words(const std::vector<std::uint8_t> &bytes, std::size_t limit, int phase) {
+  std::vector<std::uint8_t> mine;
+  for (std::size_t i = 2 * static_cast<std::size_t>(phase); i + 1 < bytes.size(); i += 4) {
+    mine.push_back(bytes[i]);
+    mine.push_back(bytes[i + 1]);
+  }
+  return words(mine, limit == SIZE_MAX ? limit : limit / 2);
+}
+
+// A stimulus table of 602 entries (PairOut, WaveOut, WaveData).
+constexpr std::size_t kTableBytes = 1204;
 
 std::string outcome(const Record &r) {
   if (r.result < 0 && r.error != 0)
@@ -354,12 +373,38 @@ private:
   std::size_t shown_ = 0, hidden_ = 0;
 };
 
-// What a call's text says: the tasks it starts, and so which family's
-// records its binary data holds.
+// What a call did, in a few words, and which family's records its binary
+// data holds.
 struct CallView {
-  std::string started;            // the names of each start line, once
+  // What it did, in the order it first did it: "reset", "sends FILE ...",
+  // "defines NAMES" (a program sent by bare name), "starts NAMES ...",
+  // "stops NAMES", "stop", "runs the loader", then the bytes it wrote and
+  // read on accel1.
+  std::vector<std::pair<std::string, std::string>> said;
   const Family *family = nullptr; // nullptr: the data is shown raw
-  std::size_t reads_from = 0;     // the first record whose reads are the family's
+  bool own = false;               // the family's start line is the call's own
+  std::size_t from = 0;           // the first record whose reads are the family's
+  std::size_t to = SIZE_MAX;      // the first that is not: a RESET, a stop or another start
+  std::string first_line;         // the first line sent, for a call that did nothing else
+
+  // Adds `words` to the part named `key` (a new part when there is none).
+  void say(const std::string &key, const std::string &words = "") {
+    for (auto &part : said)
+      if (part.first == key) {
+        if (!words.empty() &&
+            (" " + part.second + " ").find(" " + words + " ") == std::string::npos)
+          part.second += " " + words;
+        return;
+      }
+    said.emplace_back(key, words);
+  }
+  std::string label() const {
+    std::string out = said.empty() && !first_line.empty() ? "sends \"" + first_line + "\"" : "";
+    for (const auto &part : said)
+      out +=
+          (out.empty() ? "" : "; ") + part.first + (part.second.empty() ? "" : " " + part.second);
+    return out;
+  }
 };
 
 // A start line's tasks, until a stop names one of them or stops everything.
@@ -367,6 +412,12 @@ struct Running {
   std::vector<std::string> tasks;
   const Family *family;
   bool alive;
+};
+
+// What the text channel has told the board so far.
+struct Board {
+  std::vector<Running> running;
+  bool defining = false; // inside a PDEF/IDEF/ODEF, up to its END
 };
 
 std::vector<std::string> split_names(const std::string &text) {
@@ -384,69 +435,118 @@ std::vector<std::string> split_names(const std::string &text) {
   return names;
 }
 
-// `line` sent in record `at` of the call.
-void take_line(const std::string &line, std::size_t at, std::vector<Running> *running,
+// `line` sent in record `at` of the call. `carried` is the entry of
+// board->running whose family the call took over (-1: none); once it stops,
+// or other tasks start, its records end there.
+void take_line(const std::string &line, std::size_t at, long carried, Board *board,
                CallView *view) {
   const auto first = line.find_first_not_of(" \t");
   if (first == std::string::npos)
     return;
+  if (view->first_line.empty())
+    view->first_line = line.substr(first);
   const auto word_end = std::min(line.find_first_of(" \t", first), line.size());
   std::string word = line.substr(first, word_end - first);
   for (char &c : word)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const auto names_at = line.find_first_not_of(" \t", word_end);
   const std::string names = names_at == std::string::npos ? "" : line.substr(names_at);
-  if (word == "reset" || (word == "stop" && names.empty())) {
-    for (Running &r : *running)
+  auto cut = [&] {
+    if (!view->own && view->to == SIZE_MAX)
+      view->to = at;
+  };
+  if (word == "reset") {
+    for (Running &r : board->running)
       r.alive = false;
+    board->defining = false;
+    view->say("reset");
+  } else if (board->defining) {
+    board->defining = word != "end";
+    return;
+  } else if (word == "pdef" || word == "idef" || word == "odef") {
+    board->defining = true;
+    if (!names.empty())
+      view->say("defines", split_names(names)[0]);
+  } else if (word == "stop" && names.empty()) {
+    for (Running &r : board->running)
+      r.alive = false;
+    view->say("stop");
   } else if (word == "stop") {
     for (const std::string &name : split_names(names))
-      for (Running &r : *running)
+      for (Running &r : board->running)
         for (const std::string &task : r.tasks)
           if (task == name)
             r.alive = false;
-  } else if (word == "start" && !names.empty()) {
+    view->say("stops", names);
+  } else if (word == "start") {
+    view->say("starts", names.empty() ? "all" : names);
     const std::vector<std::string> tasks = split_names(names);
     const Family *family = family_of(tasks);
-    running->push_back({tasks, family, true});
-    if ((" " + view->started + " ").find(" " + names + " ") == std::string::npos)
-      view->started += (view->started.empty() ? "" : " ") + names;
-    if (family != nullptr && family != view->family) {
+    if (!names.empty())
+      board->running.push_back({tasks, family, true});
+    if (family != nullptr && !(view->own && view->family == family)) {
       view->family = family;
-      view->reads_from = at + 1;
+      view->own = true;
+      view->from = at + 1;
+      view->to = SIZE_MAX;
+    } else if (family == nullptr) {
+      cut();
     }
   }
+  if (carried >= 0 && !board->running[static_cast<std::size_t>(carried)].alive)
+    cut();
 }
 
 // A call that starts none of the families' tasks (a sweep read, a gate
-// read) gets the records of the tasks last started and all still running.
-// Reads before its own start line are left raw: they drain what was there.
+// read) gets the records of the tasks last started and all still running,
+// up to a RESET, a stop of them or a start of others. Reads before a call's
+// own start line are left raw: they drain what was there.
 std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &calls) {
   std::vector<CallView> views;
-  std::vector<Running> running;
+  Board board;
   for (const Call &call : calls) {
     CallView view;
-    const Family *carried = nullptr;
-    for (auto r = running.rbegin(); r != running.rend() && carried == nullptr; ++r)
-      if (r->alive)
-        carried = r->family;
+    long carried = -1;
+    for (std::size_t k = board.running.size(); k-- > 0 && carried < 0;)
+      if (board.running[k].alive && board.running[k].family != nullptr)
+        carried = static_cast<long>(k);
+    if (carried >= 0)
+      view.family = board.running[static_cast<std::size_t>(carried)].family;
+    view.from = call.first;
     std::string text;
+    std::uint64_t written = 0, read = 0;
     for (std::size_t i = call.first; i <= call.last; ++i) {
       const Record &r = s.records[i];
+      if (r.kind == Kind::dapl) {
+        const std::string path(r.data.begin(), r.data.end());
+        view.say("sends", path.substr(path.rfind('/') + 1));
+      } else if (r.kind == Kind::loader) {
+        view.say("runs the loader");
+      } else if (r.node == dapsession::kAccel1 && r.result > 0) {
+        if (r.kind == Kind::write)
+          written += static_cast<std::uint64_t>(r.result) * r.repeats;
+        else if (r.kind == Kind::read)
+          read += static_cast<std::uint64_t>(r.result) * r.repeats;
+      }
       if (r.kind != Kind::write || r.node != dapsession::kAccel0)
         continue;
       text.append(r.data.begin(), r.data.end());
       std::size_t end;
       while ((end = text.find_first_of("\r\n")) != std::string::npos) {
-        take_line(text.substr(0, end), i, &running, &view);
+        take_line(text.substr(0, end), i, carried, &board, &view);
         text.erase(0, end + 1);
       }
     }
-    take_line(text, call.last, &running, &view);
-    if (view.family == nullptr) {
-      view.family = carried;
-      view.reads_from = call.first;
-    }
+    take_line(text, call.last, carried, &board, &view);
+    // A program sent by bare name is known by what it defines.
+    auto is = [](const char *key) { return [key](const auto &part) { return part.first == key; }; };
+    if (std::any_of(view.said.begin(), view.said.end(), is("sends")))
+      view.said.erase(std::remove_if(view.said.begin(), view.said.end(), is("defines")),
+                      view.said.end());
+    if (written > 0)
+      view.say("writes " + std::to_string(written) + " bytes");
+    if (read > 0)
+      view.say("reads " + std::to_string(read) + " bytes");
     views.push_back(view);
   }
   return views;
@@ -454,11 +554,47 @@ std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &call
 
 // Whether record `i`, of the call `view` tells about, has its data decoded.
 bool decoded(const Record &r, std::size_t i, const CallView &view) {
-  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data.empty())
+  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data.empty() || i >= view.to)
     return false;
   if (r.kind == Kind::write)
     return !view.family->writes.empty();
-  return r.kind == Kind::read && i >= view.reads_from && !view.family->reads.empty();
+  return r.kind == Kind::read && i >= view.from && !view.family->reads.empty();
+}
+
+std::string tick_text(const Record &r) { return std::to_string(r.tick); }
+
+// --brief: clock records with nothing between them but the same poll that
+// got nothing (a request answered alike, an empty read) are one line,
+// "clock FIRST..LAST xCALLS, between them POLL xN". Returns the run's last
+// record, before `stop`; `i` when there are not two clock records to fold.
+std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::string *line) {
+  if (s.records[i].kind != Kind::clock)
+    return i;
+  std::string poll;
+  std::uint64_t calls = 0, polls = 0, polls_seen = 0;
+  std::size_t last = i, clocks = 0;
+  for (std::size_t j = i; j < stop; ++j) {
+    const Record &r = s.records[j];
+    if (r.kind == Kind::clock) {
+      calls += r.repeats;
+      ++clocks;
+      last = j;
+      polls = polls_seen;
+      continue;
+    }
+    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data.empty();
+    if (!idle || (!poll.empty() && describe(r, 0, false) != poll))
+      break;
+    poll = describe(r, 0, false);
+    polls_seen += r.repeats;
+  }
+  if (clocks < 2)
+    return i;
+  *line = "clock " + tick_text(s.records[i]) + ".." + tick_text(s.records[last]) + " x" +
+          std::to_string(calls);
+  if (polls > 0)
+    *line += ", between them " + poll + " x" + std::to_string(polls);
+  return last;
 }
 
 int show(const std::string &path, bool brief, bool raw) {
@@ -486,12 +622,20 @@ int show(const std::string &path, bool brief, bool raw) {
       reads.reset(view != nullptr ? new Stream(view->family->reads, brief) : nullptr);
       writes.reset(view != nullptr ? new Stream(view->family->writes, brief) : nullptr);
       ++next_call;
-      std::printf("--- call %zu%s%s\n", next_call,
-                  v.started.empty() ? "" : (": starts " + v.started).c_str(),
-                  view == nullptr ? ""
-                                  : (std::string(v.started.empty() ? ":" : ";") + " " +
-                                     view->family->name + " records")
-                                        .c_str());
+      std::string label = v.label();
+      if (view != nullptr)
+        label += (label.empty() ? "" : "; ") + std::string(view->family->name) + " records";
+      std::printf("--- call %zu%s\n", next_call, label.empty() ? "" : (": " + label).c_str());
+    }
+    if (brief) {
+      std::string folded;
+      const std::size_t stop = next_call < calls.size() ? calls[next_call].first : s.records.size();
+      const std::size_t last = clock_run(s, i, stop, &folded);
+      if (last != i) {
+        std::printf("%s\n", folded.c_str());
+        i = last;
+        continue;
+      }
     }
     const Record &r = s.records[i];
     const bool binary =
@@ -508,6 +652,9 @@ int show(const std::string &path, bool brief, bool raw) {
       std::printf("%lld %s\n", static_cast<long long>(r.tick), line.c_str());
     if (stream != nullptr)
       stream->feed(r.data, r.repeats);
+    else if (binary && r.kind == Kind::write && r.data.size() == kTableBytes && !raw)
+      std::printf("    a0: %s\n    a1: %s\n", output_words(r.data, limit, 0).c_str(),
+                  output_words(r.data, limit, 1).c_str());
     else if (binary && r.data.size() >= 2)
       std::printf("    int16: %s\n", words(r.data, limit).c_str());
     if (view != nullptr && i == calls[next_call - 1].last) {

@@ -2,10 +2,13 @@
 // recording stops at its limit, and the simulated board plays one back.
 #include <fcntl.h>
 #include <sys/times.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -196,6 +199,73 @@ TEST_F(Replay, PlaysTheRecordedAnswersAndReportsWhereTheHostDiffers) {
   }
   EXPECT_EQ(simctl::command("replay off"), "");
   EXPECT_EQ(simctl::command("replay"), "off");
+  std::remove(path.c_str());
+}
+
+// A DAPL file missing here (or there), the loader's command line changed by
+// one character, and loader runs that failed on the rig: each reported by
+// name or at its first differing byte, the host getting the recorded status.
+TEST_F(Replay, ReportsDaplOpensAndLoaderRunsThatDifferAndGivesTheRecordedStatus) {
+  const std::string path = temp_path("loader");
+  const std::string dir = "/home/labrig/matlab/intrfc/dap/";
+  const std::string loader = "/usr/src/linux/drivers/dap/comload ";
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    w.dapl(-1, (dir + "absent.dap").c_str(), 7, 0);
+    w.dapl(-1, (dir + "shrtrec.dap").c_str(), -1, ENOENT);
+    w.loader(-1, (loader + "a b").c_str(), 0, 0);
+    w.loader(-1, (loader + "x").c_str(), SIGKILL, 0); // as system() gives a killed child
+    w.loader(-1, (loader + "y").c_str(), -1, EAGAIN);
+    w.finish();
+    ::close(fd);
+  }
+  EXPECT_EQ(simctl::command("replay " + path), "5 records");
+  for (const char *name : {"absent.dap", "shrtrec.dap"}) {
+    const int fd = ::open((dir + name).c_str(), O_RDONLY);
+    if (fd >= 0)
+      ::close(fd);
+  }
+  EXPECT_EQ(std::system((loader + "a c").c_str()), 0);
+  const int killed = std::system((loader + "x").c_str());
+  EXPECT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGKILL) << killed;
+  errno = 0;
+  EXPECT_EQ(std::system((loader + "y").c_str()), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  const auto differences = simctl::trace_matching("replay differs");
+  ASSERT_EQ(differences.size(), 3u) << ::testing::PrintToString(simctl::trace());
+  EXPECT_NE(differences[0].find("DAPL open 1: " + dir +
+                                "absent.dap opened on the recording, fails here (errno=2"),
+            std::string::npos)
+      << differences[0];
+  EXPECT_NE(differences[1].find("DAPL open 2: " + dir +
+                                "shrtrec.dap failed on the recording (errno=2), opens here"),
+            std::string::npos)
+      << differences[1];
+  EXPECT_NE(differences[2].find("loader run 1 byte 38: expected 0x62 got 0x63 (recorded "),
+            std::string::npos)
+      << differences[2];
+  std::remove(path.c_str());
+}
+
+// A lenient replay that skips recorded calls moves the clock up to the call
+// it found; a times() value recorded before that never takes it back.
+TEST_F(Replay, NeverTurnsTheClockBackAfterSkippingCalls) {
+  const std::string path = temp_path("skip");
+  write_session(path);
+  simctl::command("replay " + path);
+  const int text = open_node("/dev/accel0");
+  const int binary = open_node("/dev/accel1");
+  simtest::send(text, "start x\r");
+  std::uint8_t got[100];
+  EXPECT_EQ(::read(binary, got, sizeof got), 4); // the polls skipped
+  EXPECT_EQ(simctl::command("advance 0"), "41");
+  struct tms unused;
+  EXPECT_EQ(::times(&unused), 40); // the host still gets the recorded value
+  EXPECT_EQ(simctl::command("advance 0"), "41");
+  close_node(text);
+  close_node(binary);
   std::remove(path.c_str());
 }
 

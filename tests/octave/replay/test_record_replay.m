@@ -12,8 +12,14 @@ function [results, trace] = run_and_load(how, session, code, mat)
 end
 
 session = [tempname() '.ses'];
+% SwpOpen, PairOut and WaveInit send a file of the current folder.
+cellfun(@(f) copyfile(fullfile(getenv('DAPSIM_DAPL_DIR'), f), f), ...
+        {'shrtrecT.dap', 'twpls.dap', 'test4.dap'});
 code = strjoin({
   'SwpInit; SwpStart(2); [lead, sweep] = SwpRead(2); offsets = SwpOffset; SwpStop(2); SwpClose;'
+  'm = marathon(''A''); SwpOpen; GateInit; gate = GateRead; BrdLoad(''smart''); smart = SmartRead;'
+  'PairOut(1:602); WaveInit; WaveData(1:602); WaveHalt; WaveOut(1:602);'
+  'BrdClear; BrdCmd(''let v1=0''); BrdLoadPath(''twpls.dap'');'
   'SpikerInit; spikes = spiker;'
   'TandemInit; TandemStart; tandem = TandemRead([1 2 3 4 5 6 7 0]);'
   'PairInit; PairStart; PairSend((1:300)'');'
@@ -58,6 +64,18 @@ parts = strsplit(shown, '--- call ');
 tok = regexp(parts{end}, '\n    event ch=(\d+) t=(\d+) v1=(-?\d+) v2=(-?\d+)\n', 'tokens', 'once');
 event = reshape(str2double(tok), 1, []);
 assert(isequal(recorded.R2(1:3, event(1) + 1)', event(2:4)), parts{end});
+% PairOut resets the board: what it drains is no gate record; its tables
+% are shown as the two outputs. Calls that start nothing say what they did,
+% and a run of clock records is one line.
+pairout = parts{~cellfun(@isempty, regexp(parts, ['^\d+: reset; defines twplsa twplsb; ' ...
+                                                  'starts twplsa,twplsb; stop; writes 12040 ' ...
+                                                  'bytes(; reads \d+ bytes)?\n'], 'once'))};
+assert(isempty(strfind(pairout, '    gate')) && ~isempty(strfind(pairout, 'a1: 2 4 6 8 ')), pairout);
+assert(~isempty(regexp(shown, ['call \d+: reset; defines elstima elstimb; starts all\n((?!--- ).)*' ...
+                               '--- call \d+: writes 1204 bytes\n((?!--- ).)*--- call \d+: stop\n'], ...
+                       'once')), shown);
+assert(~isempty(regexp(shown, '\nclock \d+\.\.\d+ x\d+', 'once')));
+assert(isempty(regexp(shown, '\nclock [^\n]*\nclock ', 'once')));
 [status, raw] = system(sprintf('%s show %s --raw --brief', tool, session));
 assert(status == 0 && isempty(strfind(raw, 'event ch=')) && ~isempty(strfind(raw, 'int16: ')));
 

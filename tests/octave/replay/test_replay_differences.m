@@ -6,10 +6,19 @@ function lines = differences(trace)
   lines = trace(~cellfun(@isempty, regexp(trace, 'replay differs', 'once')));
 end
 
-session = [tempname() '.ses'];
 sweep = 'SwpInit; SwpStart(%d); [lead, sweep] = SwpRead(2); SwpStop(2); SwpClose;';
-[status, output] = replay_child(sprintf(sweep, 2), 'record', session);
+% A session file named relative to where the host started stays there,
+% whatever folder the script changes to.
+[status, output] = replay_child(['cd(tempdir()); ' sprintf(sweep, 2)], 'record', 'rel.ses');
 assert(status == 0, output);
+session = fullfile(pwd(), 'rel.ses');
+assert(exist(session, 'file') == 2);
+
+% A replay that DAPSIM_REPLAY starts is in the DAPSIM_TRACE file too.
+tracefile = [tempname() '.trace'];
+[~, ~] = system(sprintf('DAPSIM_REPLAY=%s DAPSIM_TRACE=%s /bin/true', session, tracefile));
+assert(~isempty(strfind(fileread(tracefile), ['0 replay ' session ' lenient'])));
+delete(tracefile);
 
 % SwpStart(1) against a recording of SwpStart(2): the fourth line on the
 % text channel names another task.
