@@ -171,8 +171,20 @@ const std::vector<Command> &commands() {
        G::guarded,
        op(2),
        {}},
+      {"BrdLoadPath",
+       {text("shrtrecT.dap")},
+       0,
+       {0, 0},
+       {{{}, false}, {{text(std::string(80, 'x'))}, false}},
+       C::text,
+       G::guarded,
+       op(2),
+       {}},
       // Short-record sessions and the long run.
+      {"SwpOpen", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {}},
+      {"SwpClose", {}, 0, {0, 0}, {}, C::both, G::none, tick(5), {}},
       {"SwpInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"SwpOffset", {}, 1, {1, 2}, {}, C::both, G::guarded, op(3), {{"SwpInit", {}}}},
       {"SwpStart", {number(2)}, 0, {0, 0}, {{{}, false}}, C::both, G::guarded, op(3), {}},
       {"SwpRead",
        {number(2)},
@@ -194,6 +206,8 @@ const std::vector<Command> &commands() {
        tick(100),
        {}},
       // Triggered acquisition.
+      {"TandemInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"TandemStart", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {{"TandemInit", {}}}},
       {"TandemRead",
        {ramp_row(8)},
        1,
@@ -203,7 +217,9 @@ const std::vector<Command> &commands() {
        G::guarded,
        tick(30),
        {{"TandemInit", {}}, {"TandemStart", {}}}},
+      {"GateInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
       {"GateRead", {}, 1, {3, 1000}, {}, C::both, G::guarded, tick(30), {{"GateInit", {}}}},
+      {"SpikerInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
       {"spiker", {}, 1, {1, 17600}, {}, C::both, G::guarded, tick(100), {{"SpikerInit", {}}}},
       {"SmartRead",
        {},
@@ -215,6 +231,8 @@ const std::vector<Command> &commands() {
        tick(100),
        {{"BrdLoad", {text("smart")}}}},
       // Stimulus output.
+      {"PairInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"PairStart", {}, 0, {0, 0}, {}, C::both, G::guarded, tick(5), {{"PairInit", {}}}},
       {"PairSend",
        {ramp_column(3000)},
        0,
@@ -233,6 +251,8 @@ const std::vector<Command> &commands() {
        G::none,
        op(3),
        {}},
+      {"WaveInit", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {}},
+      {"WaveHalt", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {{"WaveInit", {}}}},
       {"PairOut",
        {ramp_row(602)},
        0,
@@ -390,6 +410,15 @@ ScenarioRun run_case(const Case &c) {
 
 // --------------------------------------------------------------- checks
 
+// The index of the trace line that follows device operation k.
+std::size_t line_after_operation(const std::vector<std::string> &trace, long k) {
+  long n = 0;
+  std::size_t i = 0;
+  for (; i < trace.size() && n < k; ++i)
+    n += operations(parse(trace[i]));
+  return i;
+}
+
 std::size_t occurrences(const std::string &text, const std::string &needle) {
   std::size_t n = 0;
   for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
@@ -447,6 +476,22 @@ void expect_interrupted(const Case &c, const ScenarioRun &run, const std::string
     expect_guard_took_channels(command, run, said);
   } else {
     EXPECT_EQ(occurrences(said, kClosing), 0u);
+  }
+  if (command.guard == Guard::none) {
+    // Without a guard the call still sends nothing more: it only closes.
+    std::size_t from = 0;
+    if (by_signal)
+      from = lines_with(run.trace, " sigint").front() + 1;
+    else if (!command.ctrl_c.by_tick)
+      from = line_after_operation(run.trace, command.ctrl_c.n);
+    else
+      while (from < run.trace.size() && parse(run.trace[from]).tick <= run.interrupt_tick)
+        ++from;
+    for (std::size_t i = from; i < run.trace.size(); ++i) {
+      const TraceEvent e = parse(run.trace[i]);
+      EXPECT_FALSE(device_use(e) && e.event != "close")
+          << "device used after the interrupt: " << run.trace[i];
+    }
   }
   EXPECT_LE(run.end_tick - run.interrupt_tick, kPromptTicks)
       << "the call ran on after the Ctrl-C (ticks " << run.interrupt_tick << " to " << run.end_tick
@@ -584,15 +629,6 @@ INSTANTIATE_TEST_SUITE_P(Commands, AfterUnload,
 // A guarded command interrupted after each of its device operations in turn,
 // through the interrupt query and, for some, by signal: whichever operation
 // the Ctrl-C follows, the call must end as the guard's handler ends it.
-
-// The index of the trace line that follows device operation k.
-std::size_t line_after_operation(const std::vector<std::string> &trace, long k) {
-  long n = 0;
-  std::size_t i = 0;
-  for (; i < trace.size() && n < k; ++i)
-    n += operations(parse(trace[i]));
-  return i;
-}
 
 // Whether the call held all its channels once it had made k device operations.
 bool holds_its_channels(const Command &command, const std::vector<std::string> &trace, long k) {
