@@ -4,12 +4,13 @@
 // after each of its device operations in turn. Whatever the ending, the call must
 // leave no device and no descriptor open, the host's SIGINT disposition as it
 // was and no handler of a plug-in installed, and the host must run the next
-// command normally.
+// command normally. Last, each record stream read short once half way through.
 #include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -365,7 +366,8 @@ void arm(const Case &c, long start_tick, long setup_ops) {
   }
 }
 
-ScenarioRun run_case(const Case &c) {
+// before_call: what the scenario arms last, just before the call.
+ScenarioRun run_case(const Case &c, const std::function<void()> &before_call = {}) {
   const Command &command = *c.command;
   ScenarioRun run;
   mexhost::install_sigint_handler();
@@ -387,6 +389,8 @@ ScenarioRun run_case(const Case &c) {
   run.disposition_before = hostcheck::sigint_disposition();
   run.start_tick = board_tick();
   arm(c, run.start_tick, setup_ops);
+  if (before_call)
+    before_call();
   run.plugin = std::make_unique<Plugin>(plugin_path(command.name));
   const auto &args = c.kind == Kind::bad_argument ? command.bad[c.variant].args : command.args;
   run.outcome = run.plugin->call(command.nargout, args);
@@ -768,6 +772,59 @@ std::vector<std::string> guarded_commands() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, InterruptSweep, ::testing::ValuesIn(guarded_commands()),
+                         [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
+
+// ------------------------------------------------------ one short read
+
+// A read that comes back short once, half way through a record stream, costs
+// no record: the rest of the record comes with the next read, and every
+// later record is taken whole. The fault is armed from the host's interrupt
+// query, which the plug-ins ask before every device operation; it never
+// answers true.
+ScenarioRun run_cut_after(const Case &normal, long operation) {
+  return run_case(normal, [operation] {
+    mexhost::set_interrupt_source([operation, armed = false]() mutable {
+      if (!armed && device_operations() >= operation) {
+        simctl::command("fault shortread accel1 5 count 1");
+        armed = true;
+      }
+      return false;
+    });
+  });
+}
+
+// Reads that returned fewer bytes than they asked for.
+long short_reads(const std::vector<std::string> &trace) {
+  long n = 0;
+  for (const auto &line : trace) {
+    long asked = 0;
+    long got = 0;
+    const auto at = line.find(" read accel1 ");
+    if (at != std::string::npos &&
+        std::sscanf(line.c_str() + at, " read accel1 %ld -> %ld", &asked, &got) == 2 && got < asked)
+      n += parse(line).repeat;
+  }
+  return n;
+}
+
+class OneShortRead : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(OneShortRead, EveryRecordIntact) {
+  const Case &normal = find_case(GetParam() + "_normal");
+  const ScenarioRun whole = run_case(normal);
+  ASSERT_EQ(whole.setup_failure, "");
+  ASSERT_TRUE(whole.outcome.results[0].has_value());
+  const ScenarioRun cut = run_cut_after(normal, operations(whole.trace) / 2);
+  EXPECT_EQ(short_reads(whole.trace), 0);
+  EXPECT_EQ(short_reads(cut.trace), 1) << "the fault must cut one read of the stream";
+  ASSERT_TRUE(cut.outcome.results[0].has_value());
+  EXPECT_TRUE(cut.outcome.results[0]->values == whole.outcome.results[0]->values)
+      << "records lost or shifted by one short read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, OneShortRead,
+                         ::testing::Values("spiker", "SmartRead", "StimResp2", "StimResp",
+                                           "marathon"),
                          [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
 
 } // namespace
