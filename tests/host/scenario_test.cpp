@@ -4,12 +4,13 @@
 // after each of its device operations in turn. Whatever the ending, the call must
 // leave no device and no descriptor open, the host's SIGINT disposition as it
 // was and no handler of a plug-in installed, and the host must run the next
-// command normally.
+// command normally. Last, each record stream read short once half way through.
 #include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -171,8 +172,20 @@ const std::vector<Command> &commands() {
        G::guarded,
        op(2),
        {}},
+      {"BrdLoadPath",
+       {text("shrtrecT.dap")},
+       0,
+       {0, 0},
+       {{{}, false}, {{text(std::string(80, 'x'))}, false}},
+       C::text,
+       G::guarded,
+       op(2),
+       {}},
       // Short-record sessions and the long run.
+      {"SwpOpen", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {}},
+      {"SwpClose", {}, 0, {0, 0}, {}, C::both, G::none, tick(5), {}},
       {"SwpInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"SwpOffset", {}, 1, {1, 2}, {}, C::both, G::guarded, op(3), {{"SwpInit", {}}}},
       {"SwpStart", {number(2)}, 0, {0, 0}, {{{}, false}}, C::both, G::guarded, op(3), {}},
       {"SwpRead",
        {number(2)},
@@ -194,6 +207,8 @@ const std::vector<Command> &commands() {
        tick(100),
        {}},
       // Triggered acquisition.
+      {"TandemInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"TandemStart", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {{"TandemInit", {}}}},
       {"TandemRead",
        {ramp_row(8)},
        1,
@@ -203,7 +218,9 @@ const std::vector<Command> &commands() {
        G::guarded,
        tick(30),
        {{"TandemInit", {}}, {"TandemStart", {}}}},
+      {"GateInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
       {"GateRead", {}, 1, {3, 1000}, {}, C::both, G::guarded, tick(30), {{"GateInit", {}}}},
+      {"SpikerInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
       {"spiker", {}, 1, {1, 17600}, {}, C::both, G::guarded, tick(100), {{"SpikerInit", {}}}},
       {"SmartRead",
        {},
@@ -215,6 +232,8 @@ const std::vector<Command> &commands() {
        tick(100),
        {{"BrdLoad", {text("smart")}}}},
       // Stimulus output.
+      {"PairInit", {}, 0, {0, 0}, {}, C::both, G::guarded, op(3), {}},
+      {"PairStart", {}, 0, {0, 0}, {}, C::both, G::guarded, tick(5), {{"PairInit", {}}}},
       {"PairSend",
        {ramp_column(3000)},
        0,
@@ -233,6 +252,8 @@ const std::vector<Command> &commands() {
        G::none,
        op(3),
        {}},
+      {"WaveInit", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {}},
+      {"WaveHalt", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {{"WaveInit", {}}}},
       {"PairOut",
        {ramp_row(602)},
        0,
@@ -345,7 +366,8 @@ void arm(const Case &c, long start_tick, long setup_ops) {
   }
 }
 
-ScenarioRun run_case(const Case &c) {
+// before_call: what the scenario arms last, just before the call.
+ScenarioRun run_case(const Case &c, const std::function<void()> &before_call = {}) {
   const Command &command = *c.command;
   ScenarioRun run;
   mexhost::install_sigint_handler();
@@ -367,6 +389,8 @@ ScenarioRun run_case(const Case &c) {
   run.disposition_before = hostcheck::sigint_disposition();
   run.start_tick = board_tick();
   arm(c, run.start_tick, setup_ops);
+  if (before_call)
+    before_call();
   run.plugin = std::make_unique<Plugin>(plugin_path(command.name));
   const auto &args = c.kind == Kind::bad_argument ? command.bad[c.variant].args : command.args;
   run.outcome = run.plugin->call(command.nargout, args);
@@ -389,6 +413,15 @@ ScenarioRun run_case(const Case &c) {
 }
 
 // --------------------------------------------------------------- checks
+
+// The index of the trace line that follows device operation k.
+std::size_t line_after_operation(const std::vector<std::string> &trace, long k) {
+  long n = 0;
+  std::size_t i = 0;
+  for (; i < trace.size() && n < k; ++i)
+    n += operations(parse(trace[i]));
+  return i;
+}
 
 std::size_t occurrences(const std::string &text, const std::string &needle) {
   std::size_t n = 0;
@@ -447,6 +480,22 @@ void expect_interrupted(const Case &c, const ScenarioRun &run, const std::string
     expect_guard_took_channels(command, run, said);
   } else {
     EXPECT_EQ(occurrences(said, kClosing), 0u);
+  }
+  if (command.guard == Guard::none) {
+    // Without a guard the call still sends nothing more: it only closes.
+    std::size_t from = 0;
+    if (by_signal)
+      from = lines_with(run.trace, " sigint").front() + 1;
+    else if (!command.ctrl_c.by_tick)
+      from = line_after_operation(run.trace, command.ctrl_c.n);
+    else
+      while (from < run.trace.size() && parse(run.trace[from]).tick <= run.interrupt_tick)
+        ++from;
+    for (std::size_t i = from; i < run.trace.size(); ++i) {
+      const TraceEvent e = parse(run.trace[i]);
+      EXPECT_FALSE(device_use(e) && e.event != "close")
+          << "device used after the interrupt: " << run.trace[i];
+    }
   }
   EXPECT_LE(run.end_tick - run.interrupt_tick, kPromptTicks)
       << "the call ran on after the Ctrl-C (ticks " << run.interrupt_tick << " to " << run.end_tick
@@ -584,15 +633,6 @@ INSTANTIATE_TEST_SUITE_P(Commands, AfterUnload,
 // A guarded command interrupted after each of its device operations in turn,
 // through the interrupt query and, for some, by signal: whichever operation
 // the Ctrl-C follows, the call must end as the guard's handler ends it.
-
-// The index of the trace line that follows device operation k.
-std::size_t line_after_operation(const std::vector<std::string> &trace, long k) {
-  long n = 0;
-  std::size_t i = 0;
-  for (; i < trace.size() && n < k; ++i)
-    n += operations(parse(trace[i]));
-  return i;
-}
 
 // Whether the call held all its channels once it had made k device operations.
 bool holds_its_channels(const Command &command, const std::vector<std::string> &trace, long k) {
@@ -732,6 +772,59 @@ std::vector<std::string> guarded_commands() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, InterruptSweep, ::testing::ValuesIn(guarded_commands()),
+                         [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
+
+// ------------------------------------------------------ one short read
+
+// A read that comes back short once, half way through a record stream, costs
+// no record: the rest of the record comes with the next read, and every
+// later record is taken whole. The fault is armed from the host's interrupt
+// query, which the plug-ins ask before every device operation; it never
+// answers true.
+ScenarioRun run_cut_after(const Case &normal, long operation) {
+  return run_case(normal, [operation] {
+    mexhost::set_interrupt_source([operation, armed = false]() mutable {
+      if (!armed && device_operations() >= operation) {
+        simctl::command("fault shortread accel1 5 count 1");
+        armed = true;
+      }
+      return false;
+    });
+  });
+}
+
+// Reads that returned fewer bytes than they asked for.
+long short_reads(const std::vector<std::string> &trace) {
+  long n = 0;
+  for (const auto &line : trace) {
+    long asked = 0;
+    long got = 0;
+    const auto at = line.find(" read accel1 ");
+    if (at != std::string::npos &&
+        std::sscanf(line.c_str() + at, " read accel1 %ld -> %ld", &asked, &got) == 2 && got < asked)
+      n += parse(line).repeat;
+  }
+  return n;
+}
+
+class OneShortRead : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(OneShortRead, EveryRecordIntact) {
+  const Case &normal = find_case(GetParam() + "_normal");
+  const ScenarioRun whole = run_case(normal);
+  ASSERT_EQ(whole.setup_failure, "");
+  ASSERT_TRUE(whole.outcome.results[0].has_value());
+  const ScenarioRun cut = run_cut_after(normal, operations(whole.trace) / 2);
+  EXPECT_EQ(short_reads(whole.trace), 0);
+  EXPECT_EQ(short_reads(cut.trace), 1) << "the fault must cut one read of the stream";
+  ASSERT_TRUE(cut.outcome.results[0].has_value());
+  EXPECT_TRUE(cut.outcome.results[0]->values == whole.outcome.results[0]->values)
+      << "records lost or shifted by one short read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, OneShortRead,
+                         ::testing::Values("spiker", "SmartRead", "StimResp2", "StimResp",
+                                           "marathon"),
                          [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
 
 } // namespace

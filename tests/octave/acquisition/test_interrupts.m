@@ -44,3 +44,14 @@ assert(isempty(strfind(out, 'NOT INTERRUPTED')), out);
 assert(isempty(strfind(strjoin(trace, "\n"), 'start smarta')));
 assert(isempty(strfind(strjoin(trace, "\n"), 'stop cleanhouse')));
 assert(tick_of(trace, 'close accel0') <= 7);
+% ... nor during its drain (ticks 20 to 40), whichever way the Ctrl-C comes:
+% the smart tasks are never started.
+for delivery = {'', ' host'}
+  [~, out, trace] = dap_child(interrupt_probe('BrdLoad(''smart''); SmartRead'), {['sigint tick 25' delivery{1}]});
+  assert(isempty(strfind(out, 'NOT INTERRUPTED')), out);
+  drained = find(~cellfun(@isempty, strfind(trace, 'read accel1 18')), 1);
+  sigint = find(~cellfun(@isempty, strfind(trace, 'sigint')), 1);
+  assert(!isempty(drained) && sigint > drained, strjoin(trace, "\n"));
+  assert(isempty(strfind(strjoin(trace, "\n"), 'start smarta')), strjoin(trace, "\n"));
+  assert(tick_of(trace, 'close accel0') <= 27);
+end
