@@ -5,7 +5,9 @@
 // leave no device and no descriptor open, the host's SIGINT disposition as it
 // was and no handler of a plug-in installed, and the host must run the next
 // command normally. Last, each record stream read short once half way through.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -113,7 +115,9 @@ long device_operations() {
 
 // ------------------------------------------------------------------ table
 
-enum class Guard { guarded, none, own_handler };
+// finishes: no guard, but after a Ctrl-C the call still tells the board to
+// stop (WaveOut), as own_handler does with a handler of its own (PairOut).
+enum class Guard { guarded, none, own_handler, finishes };
 enum class Channels { text, both };
 
 // op: once the call has made n device operations; tick: n ticks into the call.
@@ -155,6 +159,15 @@ std::vector<double> ramp(std::size_t n) {
 }
 Array ramp_row(std::size_t n) { return Array::row(ramp(n)); }
 Array ramp_column(std::size_t n) { return Array::matrix(n, 1, ramp(n)); }
+
+// WaveOut waits for a character on standard input; here it is at its end.
+const bool g_stdin_at_end = [] {
+  const int null = open("/dev/null", O_RDONLY);
+  const bool ok = null >= 0 && dup2(null, STDIN_FILENO) == STDIN_FILENO;
+  if (null > STDIN_FILENO)
+    close(null);
+  return ok;
+}();
 
 const std::vector<Command> &commands() {
   using G = Guard;
@@ -251,6 +264,16 @@ const std::vector<Command> &commands() {
        C::both,
        G::none,
        op(3),
+       {}},
+      // Standard input is at its end here (see below): the output stops at once.
+      {"WaveOut",
+       {ramp_row(602)},
+       0,
+       {0, 0},
+       {{{ramp_row(601)}, false}},
+       C::both,
+       G::finishes,
+       op(19),
        {}},
       {"WaveInit", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {}},
       {"WaveHalt", {}, 0, {0, 0}, {}, C::both, G::none, op(3), {{"WaveInit", {}}}},
@@ -481,8 +504,9 @@ void expect_interrupted(const Case &c, const ScenarioRun &run, const std::string
   } else {
     EXPECT_EQ(occurrences(said, kClosing), 0u);
   }
-  if (command.guard == Guard::none) {
-    // Without a guard the call still sends nothing more: it only closes.
+  if (command.guard == Guard::none || command.guard == Guard::finishes) {
+    // Without a guard the call still sends nothing more: it only closes, or
+    // stops the output it started.
     std::size_t from = 0;
     if (by_signal)
       from = lines_with(run.trace, " sigint").front() + 1;
@@ -493,7 +517,9 @@ void expect_interrupted(const Case &c, const ScenarioRun &run, const std::string
         ++from;
     for (std::size_t i = from; i < run.trace.size(); ++i) {
       const TraceEvent e = parse(run.trace[i]);
-      EXPECT_FALSE(device_use(e) && e.event != "close")
+      const bool stop =
+          command.guard == Guard::finishes && run.trace[i].find("\"STOP\\r\"") != std::string::npos;
+      EXPECT_FALSE(device_use(e) && e.event != "close" && !stop)
           << "device used after the interrupt: " << run.trace[i];
     }
   }
@@ -511,8 +537,9 @@ void expect_interrupted(const Case &c, const ScenarioRun &run, const std::string
     EXPECT_EQ(mexhost::sigint_handler_runs(), 0);
     EXPECT_TRUE(mexhost::interrupt_pending()) << "the host's interrupt must stay pending";
   }
-  if (command.guard == Guard::own_handler) {
-    EXPECT_FALSE(lines_with(run.trace, "\"stop\\r\"").empty()) << "the output was not stopped";
+  if (command.guard == Guard::own_handler || command.guard == Guard::finishes) {
+    const char *stop = command.guard == Guard::own_handler ? "\"stop\\r\"" : "\"STOP\\r\"";
+    EXPECT_FALSE(lines_with(run.trace, stop).empty()) << "the output was not stopped";
   }
 }
 
