@@ -26,5 +26,6 @@
 %     dap:badArgument     a name longer than 44 characters;
 %     dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%   Warning: dap:programNotFound  a program file could not be opened or read.
 %
 %   See also BrdLoadPath, BrdCmd, BrdClear.

@@ -26,5 +26,6 @@
 %     dap:badArgument     a path longer than 79 characters;
 %     dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%   Warning: dap:programNotFound  a program file could not be opened or read.
 %
 %   See also BrdLoad, BrdCmd, BrdClear.

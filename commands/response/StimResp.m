@@ -24,9 +24,11 @@
 %   If a channel cannot be opened (the loader has run by then), prints
 %   "Error opening accel0, errno=N" (or accel1) and returns R all zeros.
 %   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
-%   MEX function.", lets go of both channels and passes the interrupt on.
+%   MEX function.", lets go of both channels and passes the interrupt on;
+%   a Ctrl-C while the loader runs (it ends the loader) does the same.
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
+%             dap:programNotFound.
 %
 %   See also StimResp2.

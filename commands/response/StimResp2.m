@@ -30,6 +30,7 @@
 %     dap:usage           not exactly one real double 1 x 8 row ("StimResp2
 %                         usage: StimResp2([1 x 8 vector of thresholds])");
 %     dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
+%             dap:programNotFound.
 %
 %   See also StimResp.

@@ -9,7 +9,8 @@
 %   is not reset, nothing is started and no answer is read.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
-%   nothing. A missing file is not reported: nothing is sent.
+%   nothing. A missing file is not sent: a warning names it
+%   (dap:programNotFound).
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.
@@ -18,6 +19,7 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
+%   Warning: dap:programNotFound  a program file could not be opened or read.
 %
 %   Session: PairInit, PairStart, then PairSend(values) as often as needed.
 %   See also PairStart, PairSend, PairOut.

@@ -12,7 +12,8 @@
 %   directory), writes the 1204-byte table to the binary channel ten times,
 %   1 s (100 ticks of 10 ms) apart, and sends "stop" (which ends every
 %   running task). A call lasts about 10 s. Returns nothing, prints
-%   nothing. A missing "twpls.dap" is not reported. For tables of any
+%   nothing. A missing "twpls.dap" is not sent: a warning names it
+%   (dap:programNotFound). For tables of any
 %   length on a running session, see PairSend.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
@@ -26,6 +27,7 @@
 %     dap:usage           no argument, or not a real double array of at
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
+%             dap:programNotFound.
 %
 %   See also PairSend, PairInit, PairStart, WaveOut.

@@ -6,7 +6,8 @@
 %   and sends "test4.dap" from MATLAB's current folder (not the DAPL
 %   directory), line feeds turned into carriage returns. The file defines
 %   the output that WaveData's tables are played through; WaveInit sends
-%   no start line of its own. A missing file is not reported.
+%   no start line of its own. A missing file is not sent: a warning
+%   names it (dap:programNotFound).
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing. A call lasts at least 0.2 s (the drains).
@@ -17,7 +18,8 @@
 %   channels are closed and the host acts on the interrupt.
 %
 %   Errors:   dap:tooManyOutputs  an output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
+%             dap:programNotFound.
 %
 %   Playback: WaveInit, WaveData(samples) for each table, WaveHalt.
 %   See also WaveData, WaveHalt, WaveOut.

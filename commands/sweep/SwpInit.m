@@ -11,9 +11,9 @@
 %   name. The board is not reset and nothing is started.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
-%   nothing. A file that is missing is skipped without a message; the other
-%   one is still sent. SwpOpen loads the session's variant kept in the
-%   current folder instead.
+%   nothing. A file that is missing is skipped with a warning naming it
+%   (dap:programNotFound); the other one is still sent. SwpOpen loads the
+%   session's variant kept in the current folder instead.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.
@@ -22,6 +22,7 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  a file transfer stopped after 16 MiB.
+%   Warning: dap:programNotFound  a program file could not be opened or read.
 %
 %   Session: SwpInit, SwpStart(mode), SwpRead(mode) per sweep, SwpOffset,
 %   SwpStop(mode), SwpClose.

@@ -31,6 +31,7 @@
 %     dap:badArgument     a letter outside A to H, after both channels
 %                         were opened and drained; no file is sent;
 %     dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
+%             dap:programNotFound.
 %
 %   See also SwpClose, SwpInit, SwpRead.
