@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -236,6 +237,12 @@ TEST_F(Devices, ASlowDriverTakesItsTicksOverEachOperation) {
   simctl::command("fault clear");
   close_node(open_node("/dev/accel1"));
   EXPECT_EQ(simctl::command("clock"), "1012");
+  // On the real clock the driver really takes its time.
+  simctl::command("clock real");
+  simctl::command("fault slow accel1 3 count 1");
+  const auto start = std::chrono::steady_clock::now();
+  close_node(open_node("/dev/accel1"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
 TEST_F(Devices, Dup2OntoAChannelReleasesTheDevice) {
