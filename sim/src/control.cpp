@@ -200,7 +200,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
     const std::optional<int> node = n >= 3 ? parse_node(t[2]) : std::nullopt;
     if (!node)
-      return refuse("usage: fault missing|openzero|ioctl|shortwrite|readfail|shortread "
+      return refuse("usage: fault missing|openzero|ioctl|shortwrite|readfail|shortread|slow "
                     "accel0|accel1 ... | fault clear");
     NodeFaults &f = faults_[*node];
     if (kind == "missing" && n == 4) {
@@ -259,6 +259,17 @@ bool Simulator::control(const std::string &line, std::string *reply) {
         return refuse("usage: fault shortread accel0|accel1 MAX [count N] (N >= 1)");
       f.shortread = static_cast<std::size_t>(*v);
       f.shortread_left = static_cast<std::uint64_t>(*reads);
+      return ok();
+    }
+    if (kind == "slow" && (n == 4 || (n == 6 && text::lower(t[4].text) == "count"))) {
+      const auto ticks = parse_count(t[3], 1, 1000);
+      const auto operations = n == 6 ? parse_count(t[5], 1, kTickLimit) : std::nullopt;
+      if (!ticks || (n == 6 && !operations))
+        return refuse("usage: fault slow accel0|accel1 T [count N] (T 1 to 1000 ticks, N >= 1)");
+      f.slow = *ticks;
+      f.slow_left.reset();
+      if (operations)
+        f.slow_left = static_cast<std::uint64_t>(*operations);
       return ok();
     }
     if (kind == "readfail" && n == 4) {

@@ -745,7 +745,40 @@ void Simulator::replay_dapl(const char *path, int result, int error) {
 
 // ------------------------------------------------------------------- device
 
+// The wait comes before the operation, which then serves what the board has
+// done meanwhile. On the virtual clock the ticks pass as a sleep's would:
+// tasks run, scheduled data and interrupts come at their ticks, and an
+// interrupt for a handler ends the wait there.
+void Simulator::take_time(int node) {
+  if (node < 0)
+    return;
+  std::int64_t real_us = 0;
+  locked([&] {
+    NodeFaults &f = faults_[node];
+    if (!f.slow)
+      return 0;
+    const std::int64_t span = *f.slow * kMicrosecondsPerTick;
+    if (f.slow_left && --*f.slow_left == 0) {
+      f.slow.reset();
+      f.slow_left.reset();
+    }
+    if (real_clock_)
+      real_us = span;
+    else
+      advance_to(now_us_ + span);
+    return 0;
+  });
+  if (real_us == 0)
+    return;
+  const int saved_errno = errno;
+  const struct timespec span = {static_cast<time_t>(real_us / 1000000),
+                                static_cast<long>(real_us % 1000000) * 1000};
+  real::nanosleep()(&span, nullptr);
+  errno = saved_errno;
+}
+
 int Simulator::open_device(int node) {
+  take_time(node);
   return locked([&]() -> int {
     sync_real_clock();
     const NodeFaults &f = faults_[node];
@@ -790,6 +823,7 @@ int Simulator::open_device(int node) {
 }
 
 ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
+  take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
       errno = EFAULT;
@@ -822,6 +856,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
 }
 
 ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
+  take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
       errno = EFAULT;
@@ -855,6 +890,7 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
 }
 
 int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
+  take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> int {
     if (const auto replayed = replay_ioctl(node, request, argument))
       return *replayed;
@@ -918,6 +954,7 @@ int Simulator::close_device(int fd) {
     g_sigint_activity.fetch_add(1);
     return phantom_zero ? 0 : real::close()(fd);
   }
+  take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> int {
     g_fd_node[fd].store(0, std::memory_order_release);
     --open_count_;

@@ -133,6 +133,10 @@ private:
     std::optional<std::size_t> shortread;
     // Reads still to cut short; none: every read is.
     std::optional<std::uint64_t> shortread_left;
+    // Ticks the driver takes over each operation, and how many operations
+    // are still to take them (none: every one does).
+    std::optional<std::int64_t> slow;
+    std::optional<std::uint64_t> slow_left;
   };
   // How an injected SIGINT reaches the host: so that the handler installed
   // with signal() runs, or as a Ctrl-C at the terminal would (process-directed,
@@ -167,6 +171,9 @@ private:
   // Everything below runs with mutex_ held.
   template <typename F> auto locked(F &&work);
   template <typename Work> auto on_device(int fd, Work &&work);
+  // A slow driver takes its time before it serves an operation on `node`
+  // (none when negative). Takes the lock itself: a real wait sleeps without it.
+  void take_time(int node);
   void raise_sigint(Delivery delivery);
   void end_a_child();
   // A handler that runs while this thread is inside a device call (it holds

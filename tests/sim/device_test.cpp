@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -209,6 +210,39 @@ TEST_F(Devices, ACountedShortReadCutsOnlyTheNextReads) {
   EXPECT_EQ(buffer[0], 9);
   simctl::command("queue bin 01 02 03 04 05 06 07 08");
   EXPECT_EQ(::read(bin, buffer, sizeof buffer), 8);
+}
+
+// A slow driver takes its ticks before it serves each operation on the node,
+// so what the board did meanwhile is there; a count wears off, and the other
+// node is not slowed.
+TEST_F(Devices, ASlowDriverTakesItsTicksOverEachOperation) {
+  simctl::command("fault slow accel1 3 count 4");
+  simctl::command("queue bin 01 02 at 5");
+  const int bin = open_node("/dev/accel1");
+  open_node("/dev/accel0");
+  int ready = -1;
+  EXPECT_EQ(query(bin, 1, &ready), 0);
+  EXPECT_EQ(ready, 2);
+  unsigned char buffer[4];
+  EXPECT_EQ(::write(bin, "x", 1), 1);
+  EXPECT_EQ(::read(bin, buffer, sizeof buffer), 2);
+  EXPECT_EQ(query(bin, 1, &ready), 0);
+  EXPECT_EQ(simctl::trace_matching("accel1 "),
+            (std::vector<std::string>{"3 open accel1 fd=" + std::to_string(bin),
+                                      "6 ioctl accel1 1 -> 0 value=2", "9 write accel1 1 78 -> 1",
+                                      "12 read accel1 4 -> 2", "12 ioctl accel1 1 -> 0 value=0"}));
+  simctl::command("fault slow accel1 1000");
+  close_node(bin);
+  EXPECT_EQ(simctl::command("clock"), "1012");
+  simctl::command("fault clear");
+  close_node(open_node("/dev/accel1"));
+  EXPECT_EQ(simctl::command("clock"), "1012");
+  // On the real clock the driver really takes its time.
+  simctl::command("clock real");
+  simctl::command("fault slow accel1 3 count 1");
+  const auto start = std::chrono::steady_clock::now();
+  close_node(open_node("/dev/accel1"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
 TEST_F(Devices, Dup2OntoAChannelReleasesTheDevice) {
