@@ -19,7 +19,18 @@ bool take_block(int fd, double *samples, int sample_count, std::int32_t last_tic
   wait_readable(fd, bytes, ticks_now(), last_tick);
   if (interrupted() || DAPGetAvail(fd) < bytes)
     return false;
-  take_samples(fd, samples, sample_count, ticks_now(), last_tick);
+  // Read in one piece, as the driver said it holds it; only a read that
+  // comes back short is completed by further polls.
+  std::uint8_t staging[2048];
+  SampleAssembler assembler(samples, static_cast<std::size_t>(sample_count));
+  const int got = DAPRead(fd, staging, static_cast<std::size_t>(bytes));
+  const int taken = got > 0 ? got : 0;
+  assembler.take(staging, taken, 0);
+  if (taken < bytes)
+    take_stream(fd, staging, static_cast<int>(sizeof staging), bytes - taken, ticks_now(),
+                last_tick, [&](const std::uint8_t *chunk, int count, int offset) {
+                  assembler.take(chunk, count, taken + offset);
+                });
   return true;
 }
 

@@ -80,6 +80,15 @@ TEST_F(Collect, BlocksAreTakenWholeAndAskedForOnceMoreAsTheWaitEnds) {
   EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
   EXPECT_EQ(std::vector<double>(samples, samples + 3), (std::vector<double>{1, 2, 3}));
 
+  // A block that is there: the driver is asked twice, and it is read in one piece.
+  simctl::command("queue bin 070008000900");
+  simctl::command("trace clear");
+  EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
+  const auto trace = simctl::trace();
+  ASSERT_EQ(trace.size(), 2u);
+  EXPECT_NE(trace[0].find("ioctl accel1 1 -> 0 value=6 x2"), std::string::npos) << trace[0];
+  EXPECT_NE(trace[1].find("read accel1 6 -> 6"), std::string::npos) << trace[1];
+
   simctl::command("queue bin 040005000600");
   simctl::command("fault shortread accel1 5");
   EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
