@@ -75,12 +75,11 @@ void close_released(std::atomic<int> &slot) {
     close(fd);
 }
 
-// Runs on the command's own thread, from dap::interrupted(). The host holds
-// the interrupt and acts on it once the call returns, so it is not raised
-// again; the rest is what the handler does.
-bool poll_host_interrupt() {
-  if (!dap::detail::host_interrupt_since_mark())
-    return false;
+// What the handler does, done on the command's own thread: the two lines and
+// the channels let go, once however many ways the interrupt is noticed. The
+// host holds the interrupt and acts on it once the call returns, so it is
+// not raised again.
+void take_interrupt_here() {
   if (!g_taken.exchange(true)) {
     const bool to_stdout = g_output.load() == static_cast<int>(dap::GuardOutput::standard_output);
     if (to_stdout)
@@ -94,6 +93,14 @@ bool poll_host_interrupt() {
       mexPrintf("%s", kExitingLine);
   }
   dap::detail::set_interrupted(true);
+}
+
+// Runs from dap::interrupted(): a Ctrl-C the host took without running our
+// handler.
+bool poll_host_interrupt() {
+  if (!dap::detail::host_interrupt_since_mark())
+    return false;
+  take_interrupt_here();
   return true;
 }
 
@@ -206,12 +213,21 @@ int GuardedSession::run_program(const char *command_line) {
       status != -1 && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
                        (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT));
   if (ended_by_ctrl_c) {
+    // The host gets its interrupt: a host that runs handlers runs ours on the
+    // way; one that takes it on a thread of its own raises its flag a moment
+    // later, and is given that moment (on the real clock, at most 0.1 s) so
+    // that it acts on it as the call returns. The call lets go either way.
     kill(getpid(), SIGINT);
-    // A host that takes SIGINT on a thread of its own raises its flag a
-    // moment later; the call's next step should already see it.
-    const struct timespec step = {0, 1000000};
-    for (int waited = 0; waited < 100 && !interrupted(); ++waited)
-      nanosleep(&step, nullptr);
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + 100000000LL;
+    while (!g_taken.load() && !detail::host_interrupt_since_mark()) {
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if (now.tv_sec * 1000000000LL + now.tv_nsec >= deadline)
+        break;
+      sched_yield();
+    }
+    take_interrupt_here();
   }
   return status;
 }

@@ -355,10 +355,18 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   }
   if (verb == "loader") {
     if (n == 1)
-      return ok(loader_missing_ ? "missing" : "exit " + std::to_string(loader_exit_));
+      return ok(loader_missing_       ? "missing"
+                : loader_interrupted_ ? "interrupted"
+                                      : "exit " + std::to_string(loader_exit_));
     const std::string how = text::lower(t[1].text);
     if (how == "missing" && n == 2) {
       loader_missing_ = true;
+      loader_interrupted_ = false;
+      return ok();
+    }
+    if (how == "interrupted" && n == 2) {
+      loader_interrupted_ = true;
+      loader_missing_ = false;
       return ok();
     }
     if (how == "exit" && n == 3) {
@@ -367,9 +375,10 @@ bool Simulator::control(const std::string &line, std::string *reply) {
         return refuse("usage: loader exit N (0 to 255)");
       loader_exit_ = static_cast<int>(*v);
       loader_missing_ = false;
+      loader_interrupted_ = false;
       return ok();
     }
-    return refuse("usage: loader | loader exit N | loader missing");
+    return refuse("usage: loader | loader exit N | loader missing | loader interrupted");
   }
   if (verb == "trace") {
     if (n == 1) {

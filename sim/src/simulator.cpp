@@ -347,6 +347,7 @@ void Simulator::power_on() {
   children_due_ = 0;
   loader_exit_ = 0;
   loader_missing_ = false;
+  loader_interrupted_ = false;
   scheduled_.clear();
   rules_.clear();
   real_clock_ = default_real_clock_;
@@ -687,12 +688,15 @@ std::string shell_quoted(const std::string &word) {
 int Simulator::run_loader(const char *command_line) {
   int exit_status = 0;
   bool missing = false;
+  bool interrupted = false;
   std::optional<int> recorded;
   int recorded_errno = 0;
   locked([&] {
     exit_status = loader_exit_;
     missing = loader_missing_;
+    interrupted = loader_interrupted_;
     if (replay_) {
+      interrupted = false;
       recorded = replay_loader(command_line, &recorded_errno);
       missing = false;
       if (recorded)
@@ -706,7 +710,8 @@ int Simulator::run_loader(const char *command_line) {
     const std::string program =
         loader_folder() + (missing ? "/dapsim-loader-missing" : "/dapsim-loader");
     const std::string shell_line = std::string(kLoaderExitVariable) + "=" +
-                                   std::to_string(exit_status) + " " + shell_quoted(program) +
+                                   (interrupted ? "interrupted" : std::to_string(exit_status)) +
+                                   " " + shell_quoted(program) +
                                    (command_line + sizeof kLoaderCommand - 1);
     status = real::system()(shell_line.c_str());
     system_errno = errno;

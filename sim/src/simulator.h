@@ -290,6 +290,8 @@ private:
   // missing altogether (the shell's 127).
   int loader_exit_ = 0;
   bool loader_missing_ = false;
+  // The stand-in ends by SIGINT, as a Ctrl-C at the terminal ends the loader.
+  bool loader_interrupted_ = false;
 
   // Clock.
   bool real_clock_ = false;
