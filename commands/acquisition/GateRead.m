@@ -21,5 +21,7 @@
 %   window), lets go of both channels and passes the interrupt on.
 %
 %   Errors:  dap:tooManyOutputs  more than one output was asked for.
+%   Warning: dap:readFailed  a read of the binary channel failed; what it
+%            would have held stays 0.
 %
 %   See also GateInit.

@@ -26,6 +26,6 @@
 %   on the interrupt.
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
 %
 %   See also spiker, BrdLoad.

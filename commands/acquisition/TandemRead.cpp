@@ -41,7 +41,7 @@ void make_record(std::uint8_t *record, std::uint16_t first, std::uint16_t middle
 // One reply word; a read that comes back short leaves the word 0.
 double reply_word(int fd) {
   std::uint8_t bytes[2] = {0, 0};
-  if (DAPRead(fd, bytes, sizeof bytes) != static_cast<int>(sizeof bytes))
+  if (dap::read_data(fd, bytes, sizeof bytes) != static_cast<int>(sizeof bytes))
     return 0;
   return dap::le_i16(bytes);
 }

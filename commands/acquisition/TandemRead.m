@@ -30,6 +30,6 @@
 %                         least 8 elements;
 %     dap:badArgument     a pulse count above 1000000;
 %     dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
 %
 %   See also TandemInit, TandemStart.

@@ -24,6 +24,6 @@
 %   MEX function.", lets go of both channels and passes the interrupt on.
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
-%   Warnings: dap:drainFailed, dap:drainBounded.
+%   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
 %
 %   See also SpikerInit, SmartRead.

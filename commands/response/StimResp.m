@@ -29,6 +29,6 @@
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
-%             dap:programNotFound.
+%             dap:programNotFound, dap:readFailed.
 %
 %   See also StimResp2.

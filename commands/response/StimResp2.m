@@ -31,6 +31,6 @@
 %                         usage: StimResp2([1 x 8 vector of thresholds])");
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
-%             dap:programNotFound.
+%             dap:programNotFound, dap:readFailed.
 %
 %   See also StimResp.

@@ -22,7 +22,7 @@ void command(const dap::mex::Call &call) {
   if (dap::interrupted())
     return;
   std::uint8_t record[kRecordBytes] = {0, 0, 0, 0};
-  const int got = DAPRead(session.binary(), record, sizeof record);
+  const int got = dap::read_data(session.binary(), record, sizeof record);
   // A value whose two bytes did not both arrive stays 0.
   if (got >= 2)
     offsets[0] = dap::le_i16(record);

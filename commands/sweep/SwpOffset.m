@@ -22,5 +22,7 @@
 %   offsetb may then be left running.
 %
 %   Errors:  dap:tooManyOutputs  more than one output was asked for.
+%   Warning: dap:readFailed  a read of the binary channel failed; what it
+%            would have held stays 0.
 %
 %   See also SwpInit, SwpStart, SwpRead, SwpStop, SwpClose.

@@ -30,5 +30,7 @@
 %     dap:usage           no argument, or one that is not a non-empty
 %                         real double array;
 %     dap:tooManyOutputs  more than two outputs were asked for.
+%   Warning: dap:readFailed  a read of the binary channel failed; the
+%            samples it would have held stay 0.
 %
 %   See also SwpInit, SwpOpen, SwpStart, SwpOffset, SwpStop, SwpClose.

@@ -32,6 +32,6 @@
 %                         were opened and drained; no file is sent;
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
-%             dap:programNotFound.
+%             dap:programNotFound, dap:readFailed.
 %
 %   See also SwpClose, SwpInit, SwpRead.

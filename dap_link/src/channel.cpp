@@ -190,6 +190,21 @@ int DAPRead(int fd, void *buffer, std::size_t count) {
   return static_cast<int>(read(fd, buffer, count));
 }
 
+int dap::read_data(int fd, void *buffer, std::size_t count) {
+  const int got = DAPRead(fd, buffer, count);
+  // After a Ctrl-C the read was never made (EINTR): nothing is missing then
+  // that the operator did not ask for.
+  if (got < 0 && errno != EINTR) {
+    char reason[128];
+    char message[256];
+    std::snprintf(message, sizeof message,
+                  "reading the binary channel failed (%s): the results lack what it held",
+                  strerror_r(errno, reason, sizeof reason));
+    warn("dap:readFailed", message);
+  }
+  return got;
+}
+
 int DAPWrite(int fd, const void *buffer, std::size_t count) {
   if (withheld())
     return -1;

@@ -23,7 +23,7 @@ bool take_block(int fd, double *samples, int sample_count, std::int32_t last_tic
   // comes back short is completed by further polls.
   std::uint8_t staging[2048];
   SampleAssembler assembler(samples, static_cast<std::size_t>(sample_count));
-  const int got = DAPRead(fd, staging, static_cast<std::size_t>(bytes));
+  const int got = read_data(fd, staging, static_cast<std::size_t>(bytes));
   const int taken = got > 0 ? got : 0;
   assembler.take(staging, taken, 0);
   if (taken < bytes)

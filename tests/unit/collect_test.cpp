@@ -129,3 +129,30 @@ TEST_F(Collect, ShortReadsAdvanceOnlyByWhatArrived) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> g_said;
+void keep(const char *id, const char *message) {
+  g_said.push_back(std::string(id) + " " + message);
+}
+
+// Results that lack what a failed read held must not pass for complete ones:
+// the loops go on as before, and the call hears it once.
+TEST_F(Collect, AReadThatFailsIsSaidOnce) {
+  g_said.clear();
+  dap::detail::set_warning_sink(keep);
+  simctl::command("queue bin 0100020003000400");
+  simctl::command("fault readfail accel1 EIO");
+  int records = 0;
+  dap::collect_records(fd_, 4, dap::ticks_now(), 5, [&](const std::uint8_t *) { ++records; });
+  double samples[2] = {0, 0};
+  dap::take_samples(fd_, samples, 2, dap::ticks_now(), 5);
+  dap::detail::set_warning_sink(nullptr);
+  EXPECT_EQ(records, 0);
+  ASSERT_FALSE(g_said.empty());
+  EXPECT_EQ(g_said[0], "dap:readFailed reading the binary channel failed (Input/output error): "
+                       "the results lack what it held");
+}
+
+} // namespace

@@ -46,6 +46,10 @@ void set_warning_sink(void (*sink)(const char *id, const char *message));
 // The reset sequence that opens several commands: "\rRESET\r" on the text
 // channel, then the text channel drained, then the binary channel drained.
 void reset_board(int text_fd, int binary_fd);
+// DAPRead for a command's results: a read that fails is also said in a
+// warning (dap:readFailed), so results that lack what it held do not pass
+// for complete ones. The caller goes on as after an empty read.
+int read_data(int fd, void *buffer, std::size_t count);
 // Sends the DAPL file `name` from the DAPL directory over the text channel
 // with DAPSendFile and returns its result; -1, sending nothing, when the path
 // does not fit the 80-byte path buffer.

@@ -35,7 +35,7 @@ void collect_records(int fd, std::size_t size, std::uint32_t start, std::int32_t
     const std::size_t need = size - have;
     if (DAPGetAvail(fd) < static_cast<int>(need))
       continue;
-    const int got = DAPRead(fd, record + have, need);
+    const int got = read_data(fd, record + have, need);
     if (got <= 0)
       continue;
     have += static_cast<std::size_t>(got);
@@ -63,7 +63,7 @@ int take_stream(int fd, std::uint8_t *staging, int staging_size, int total, std:
     if (n > staging_size)
       n = staging_size;
     if (n > 0) {
-      const int got = DAPRead(fd, staging, static_cast<std::size_t>(n));
+      const int got = read_data(fd, staging, static_cast<std::size_t>(n));
       if (got > 0) {
         on_chunk(static_cast<const std::uint8_t *>(staging), got, counted);
         counted += got;
