@@ -333,14 +333,7 @@ std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
       kMicrosecondsPerTick;
   now_us_ = std::max(now_us_, at);
   reads_in_tick_ = 0;
-  const auto value = static_cast<clock_t>(c.tick);
-  if (buffer != nullptr) {
-    buffer->tms_utime = value;
-    buffer->tms_stime = 0;
-    buffer->tms_cutime = 0;
-    buffer->tms_cstime = 0;
-  }
-  return value;
+  return answer_times(buffer, static_cast<clock_t>(c.tick));
 }
 
 // A file of the DAPL directory that opens here but did not there (or the

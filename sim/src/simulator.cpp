@@ -606,26 +606,28 @@ void Simulator::perform(const Action &action) {
     push_fifo(action.node, action.bytes.data(), action.bytes.size());
 }
 
+clock_t Simulator::answer_times(struct tms *buffer, clock_t value) {
+  if (buffer != nullptr) {
+    buffer->tms_utime = value;
+    buffer->tms_stime = 0;
+    buffer->tms_cutime = 0;
+    buffer->tms_cstime = 0;
+  }
+  return value;
+}
+
 clock_t Simulator::times(struct tms *buffer) {
   return locked([&]() -> clock_t {
-    clock_t value;
     if (const auto replayed = replay_times(buffer))
       return *replayed;
     if (real_clock_) {
-      value = real::times()(buffer);
+      const clock_t value = real::times()(buffer);
       sync_real_clock();
       return value;
     }
     if (++reads_in_tick_ >= reads_per_tick_)
       advance_to((now() + 1) * kMicrosecondsPerTick);
-    value = static_cast<clock_t>(now());
-    if (buffer != nullptr) {
-      buffer->tms_utime = value;
-      buffer->tms_stime = 0;
-      buffer->tms_cutime = 0;
-      buffer->tms_cstime = 0;
-    }
-    return value;
+    return answer_times(buffer, static_cast<clock_t>(now()));
   });
 }
 

@@ -255,6 +255,9 @@ private:
   // False when a strict replay has stopped: the close fails with EIO.
   bool replay_close(int node, bool closed);
   std::optional<clock_t> replay_times(struct tms *buffer);
+  // What times() answers for `value`: the caller's buffer holds it as user
+  // time, the rest 0; the value itself is returned.
+  static clock_t answer_times(struct tms *buffer, clock_t value);
   // The recorded run's status as system() returned it (and its errno), or
   // nothing when the recording ran the loader no more.
   std::optional<int> replay_loader(const char *command_line, int *error);
