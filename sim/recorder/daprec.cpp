@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "next_libc.h"
 #include "session.h"
 
 #define DAPREC_EXPORT extern "C" __attribute__((visibility("default")))
@@ -39,37 +40,12 @@ namespace {
 using dapsession::kNoNode;
 
 void *next_symbol(const char *name) {
-  void *fn = dlsym(RTLD_NEXT, name);
-  if (fn == nullptr) {
-    static const char head[] = "daprec: the C library has no '";
-    static const char tail[] = "'; the recorder cannot pass the call on\n";
-    [[maybe_unused]] long rc = syscall(SYS_write, 2, head, sizeof head - 1);
-    rc = syscall(SYS_write, 2, name, strlen(name));
-    rc = syscall(SYS_write, 2, tail, sizeof tail - 1);
-    abort();
-  }
-  return fn;
+  return dapsim::libc::next_symbol(name, "daprec", "the recorder cannot pass the call on");
 }
 
-#define DAPREC_NEXT(type, name)                                                                    \
-  type next_##name() {                                                                             \
-    static const type fn = reinterpret_cast<type>(next_symbol(#name));                             \
-    return fn;                                                                                     \
-  }
+#define DAPREC_NEXT(type, name) DAPSIM_NEXT_FN(next_symbol, type, next_##name, name)
 
-using OpenFn = int (*)(const char *, int, ...);
-using OpenatFn = int (*)(int, const char *, int, ...);
-using Open2Fn = int (*)(const char *, int);
-using Openat2Fn = int (*)(int, const char *, int);
-using ReadFn = ssize_t (*)(int, void *, size_t);
-using ReadChkFn = ssize_t (*)(int, void *, size_t, size_t);
-using WriteFn = ssize_t (*)(int, const void *, size_t);
-using IoctlFn = int (*)(int, unsigned long, ...);
-using CloseFn = int (*)(int);
-using Dup2Fn = int (*)(int, int);
-using Dup3Fn = int (*)(int, int, int);
-using TimesFn = clock_t (*)(struct tms *);
-using SystemFn = int (*)(const char *);
+using namespace dapsim::libc;
 
 DAPREC_NEXT(OpenFn, open)
 DAPREC_NEXT(OpenFn, open64)

@@ -1,12 +1,8 @@
 #include "real.h"
 
-#include <dlfcn.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 namespace dapsim::real {
 namespace {
@@ -15,23 +11,10 @@ namespace {
 // and reading the flag never allocates, even on a thread the host just made.
 __attribute__((tls_model("initial-exec"))) thread_local bool t_inside = false;
 
-void raw_message(const char *text) {
-  // The raw system call: the function that is missing may be write itself.
-  const size_t length = std::strlen(text);
-  [[maybe_unused]] const long rc = syscall(SYS_write, 2, text, length);
-}
-
 } // namespace
 
 void *lookup(const char *name) {
-  void *fn = dlsym(RTLD_NEXT, name);
-  if (fn == nullptr) {
-    raw_message("dapsim: the C library has no '");
-    raw_message(name);
-    raw_message("'; the simulated board cannot run\n");
-    std::abort();
-  }
-  return fn;
+  return libc::next_symbol(name, "dapsim", "the simulated board cannot run");
 }
 
 bool inside() { return t_inside; }

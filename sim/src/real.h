@@ -13,37 +13,18 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include "next_libc.h"
+
 namespace dapsim::real {
 
-using OpenFn = int (*)(const char *, int, ...);
-using OpenatFn = int (*)(int, const char *, int, ...);
-using Open2Fn = int (*)(const char *, int);
-using Openat2Fn = int (*)(int, const char *, int);
-using ReadFn = ssize_t (*)(int, void *, size_t);
-using ReadChkFn = ssize_t (*)(int, void *, size_t, size_t);
-using WriteFn = ssize_t (*)(int, const void *, size_t);
-using IoctlFn = int (*)(int, unsigned long, ...);
-using CloseFn = int (*)(int);
-using Dup2Fn = int (*)(int, int);
-using Dup3Fn = int (*)(int, int, int);
-using TimesFn = clock_t (*)(struct tms *);
-using UsleepFn = int (*)(useconds_t);
-using NanosleepFn = int (*)(const struct timespec *, struct timespec *);
-using FopenFn = FILE *(*)(const char *, const char *);
-using SystemFn = int (*)(const char *);
-using SignalFn = void (*(*)(int, void (*)(int)))(int);
-using SigactionFn = int (*)(int, const struct sigaction *, struct sigaction *);
+using namespace dapsim::libc;
 
 // Looks a symbol up in the libraries after ours; a missing one ends the
 // process with a message, since carrying on would run the host on the wrong
 // function.
 void *lookup(const char *name);
 
-#define DAPSIM_REAL_FN(type, name)                                                                 \
-  inline type name() {                                                                             \
-    static const type fn = reinterpret_cast<type>(lookup(#name));                                  \
-    return fn;                                                                                     \
-  }
+#define DAPSIM_REAL_FN(type, name) DAPSIM_NEXT_FN(lookup, type, name, name)
 
 DAPSIM_REAL_FN(OpenFn, open)
 DAPSIM_REAL_FN(OpenFn, open64)
