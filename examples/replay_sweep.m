@@ -37,13 +37,4 @@ SwpClose;
 printf('replay: %s\n', strtrim(dapsim('replay')));
 printf('amplifier offsets: %d and %d counts\n', offsets(1), offsets(2));
 
-t = (0:7999) * sample_ms;
-figure('visible', 'off');
-plot(t, recorded - offsets(1));
-xlim([0 60]);
-xlabel('time from sweep start (ms)');
-ylabel('signal less offset (counts)');
-title(sprintf('Replayed session: %d sweeps, stimulus at 20 ms', sweeps));
-legend(arrayfun(@(k) sprintf('sweep %d', k), 1:sweeps, 'UniformOutput', false));
-print('-dpng', png);
-printf('plot written to %s\n', png);
+plot_sweeps(recorded, offsets(1), sample_ms, sprintf('Replayed session: %d sweeps, stimulus at 20 ms', sweeps), png);
