@@ -33,4 +33,10 @@
 %     dapsim:notLoaded    the simulator is not preloaded;
 %     dapsim:outOfMemory  the command text could not be read.
 %
+%   Example (under scripts/octave-sim):
+%     dapsim('reset');
+%     BrdCmd('let gain=4');
+%     dapsim('variable GAIN')   % ans = 4
+%     dapsim('clock')           % the virtual clock: ans = 0
+%
 %   See also dapsim_trace, dapsim_written, dapsim_played.
