@@ -13,4 +13,7 @@
 %   session of checks, as its plug-in "test" shadows the host's own test
 %   function.
 %
+%   Example:
+%     hello   % prints: hello, world!
+%
 %   See also test, plotdemo, spinsig, spinexit.

@@ -7,4 +7,8 @@
 %   column, (5.2, 7.9) and (1.3, 4.2). Takes no argument (any given is
 %   ignored), returns nothing, does not touch the DAP board.
 %
+%   Example:
+%     plotdemo   % a figure with the lines (1, 5.2)-(2, 7.9) and
+%                % (1, 1.3)-(2, 4.2)
+%
 %   See also hello, test, spinsig, spinexit.

@@ -7,7 +7,11 @@
 %   was there before and raises the interrupt again, so MATLAB then handles
 %   it as usual (Octave, which takes Ctrl-C on a thread of its own, sees it
 %   once spinsig returns). Shows which handler a Ctrl-C reaches while a
-%   plug-in is busy. Never returns without Ctrl-C. Takes no argument,
-%   returns nothing, does not touch the DAP board.
+%   plug-in is busy. Never returns without Ctrl-C. Takes no argument (any
+%   given is ignored), returns nothing, does not touch the DAP board.
+%
+%   Example:
+%     spinsig   % spins; press Ctrl-C: prints "Ok, bye." and the prompt
+%               % comes back
 %
 %   See also spinexit, hello, test, plotdemo.

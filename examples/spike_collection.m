@@ -35,6 +35,12 @@ for c = 0:7
   end
 end
 
+cap = 100;               % records spiker keeps per electrode
+% One y-range for all eight panels, so that their amplitudes compare.
+range = [-500 500];
+if ~isempty(waves)
+  range = [floor(min(waves(:)) / 500) * 500, ceil(max(waves(:)) / 500) * 500];
+end
 figure('visible', 'off', 'position', [0 0 1100 600]);
 legend_shown = false;    % once, in the first panel with spikes
 for c = 0:7
@@ -50,14 +56,20 @@ for c = 0:7
       legend_shown = true;
     end
   end
-  title(sprintf('electrode %d: %d spikes', c, columns(mine)));
+  heading = sprintf('electrode %d: %d spikes', c, columns(mine));
+  if columns(mine) >= cap
+    heading = [heading ' (cap)'];
+  end
+  title(heading);
   xlim([t(1) t(end)]);
+  ylim(range);
   xlabel('time in record (ms)');
   ylabel('sample (counts)');
 end
 % One title over the eight panels.
 axes('position', [0 0.95 1 0.05], 'visible', 'off');
-text(0.5, 0.5, sprintf('spiker: %d spikes kept in one window (20 samples of 0.1 ms each)', ...
-                       columns(records)), 'horizontalalignment', 'center', 'fontweight', 'bold');
+text(0.5, 0.5, sprintf(['spiker: %d spikes kept in one 11 s window (20 samples of 0.1 ms ' ...
+                        'each); at most %d an electrode: (cap) lost its later spikes'], ...
+                       columns(records), cap), 'horizontalalignment', 'center', 'fontweight', 'bold');
 print('-dpng', png);
 printf('waveforms plotted to %s\n', png);

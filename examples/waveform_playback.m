@@ -44,28 +44,33 @@ printf('table sent: %d entries; played: %d on a0, %d on a1\n', numel(table), ...
        numel(played_a0), numel(played_a1));
 
 % The table as the board reads it: entry 2k goes to a0, entry 2k+1 to a1,
-% both as output sample k.
+% both as output sample k. "time 5" in test4.dap plays a sample every 5 us.
+sample_ms = 0.005;
 sent_a0 = table(1:2:end);
 sent_a1 = table(2:2:end);
+t = (0:n - 1) * sample_ms;
+xlabel_text = 'time from the start of the table (ms; one output sample every 5 us)';
 figure('visible', 'off', 'position', [0 0 800 900]);
 subplot(3, 1, 1);
-plot(0:n - 1, sent_a0, 'b', 0:n - 1, sent_a1, 'r');
+plot(t, sent_a0, 'b', t, sent_a1, 'r');
 title(sprintf('Table sent: %d entries, as its two output channels', numel(table)));
-xlim([0 n - 1]);
-xlabel('output sample');
+xlim([t(1) t(end)]);
+ylim([-15000 30000]);      % room above the traces for the legend
+xlabel(xlabel_text);
 ylabel('value (counts)');
-legend('a0 (entries 1, 3, 5, ...)', 'a1 (entries 2, 4, 6, ...)', 'location', 'northeast');
+legend('a0 (entries 1, 3, 5, ...)', 'a1 (entries 2, 4, 6, ...)', 'location', 'north', ...
+       'orientation', 'horizontal');
 subplot(3, 1, 2);
-plot(0:numel(played_a0) - 1, played_a0, 'b');
+plot((0:numel(played_a0) - 1) * sample_ms, played_a0, 'b');
 title(sprintf('Played on a0: %d samples', numel(played_a0)));
-xlim([0 n - 1]);
-xlabel('output sample');
+xlim([t(1) t(end)]);
+xlabel(xlabel_text);
 ylabel('value (counts)');
 subplot(3, 1, 3);
-plot(0:numel(played_a1) - 1, played_a1, 'r');
+plot((0:numel(played_a1) - 1) * sample_ms, played_a1, 'r');
 title(sprintf('Played on a1: %d samples', numel(played_a1)));
-xlim([0 n - 1]);
-xlabel('output sample');
+xlim([t(1) t(end)]);
+xlabel(xlabel_text);
 ylabel('value (counts)');
 print('-dpng', png);
 printf('plot written to %s\n', png);

@@ -21,4 +21,13 @@
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
 %   Warning: dap:programNotFound  a program file could not be opened or read.
 %
+%   Example (the gate's tasks start as the file is loaded):
+%     GateInit;
+%     BrdCmd('let thresh=600');   % the gate's threshold, in counts
+%     m = GateRead;               % 3 x 1000, one column per excursion
+%     kept = m(:, any(m, 1));     % the records that came: peak; width; number
+%   On the simulated board, at the threshold of 300 that recthrsh.dap sets,
+%   the 1000 records are in after about 5.5 s; at 600 about 650 come in the
+%   10 s, fewer and narrower (see examples/threshold_gate.m).
+%
 %   See also GateRead, BrdCmd.

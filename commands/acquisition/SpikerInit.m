@@ -21,4 +21,8 @@
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
 %   Warning: dap:programNotFound  a program file could not be opened or read.
 %
+%   Example:
+%     SpikerInit;
+%     s = spiker;   % 1 x 17600: up to 800 spike records of 22 values
+%
 %   See also spiker.

@@ -1,11 +1,12 @@
-%TANDEMREAD  Send pulse trains to eight channels and read one reply from each
+%TANDEMREAD  Tandem run: pulse trains to eight channels, one reply from each
 %
 %   v = TandemRead(counts)
 %
 %   counts  real double array of at least 8 elements; element i (first 8
 %           in storage order) is the number of pulse records sent for
 %           channel i-1. A fraction rounds up (2.5 sends 3); 0, negative
-%           values and NaN send none; at most 1000000.
+%           values and NaN send none; at most 1000000. A second argument,
+%           and any after it, is ignored.
 %   v       1 x 8 double: v(i) = 4*w1 + 2*w2 + w3 from the three signed
 %           16-bit words of channel i-1's reply (with words 0 or 1, a
 %           three-bit number, w1 the high bit); 0 when no valid reply came.
@@ -31,5 +32,12 @@
 %     dap:badArgument     a pulse count above 1000000;
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
+%
+%   Example:
+%     TandemInit; TandemStart;
+%     v = TandemRead([1 2 3 4 5 6 7 0])   % 1 x 8, one reply a channel; on the
+%                                         % simulated board each channel's
+%                                         % pulse count modulo 8:
+%                                         % v = [1 2 3 4 5 6 7 0]
 %
 %   See also TandemInit, TandemStart.

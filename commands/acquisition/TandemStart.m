@@ -16,4 +16,11 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %
+%   Example:
+%     TandemInit; TandemStart;
+%     v = TandemRead([1 2 3 4 5 6 7 0])   % 1 x 8, one reply a channel; on the
+%                                         % simulated board each channel's
+%                                         % pulse count modulo 8:
+%                                         % v = [1 2 3 4 5 6 7 0]
+%
 %   See also TandemInit, TandemRead.

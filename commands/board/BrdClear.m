@@ -21,4 +21,7 @@
 %   Warnings: dap:drainFailed     a drain ended because reads kept failing;
 %             dap:drainBounded    a drain stopped after 10 s of data.
 %
+%   Example:
+%     BrdClear   % resets the board; what it still sent is read and dropped
+%
 %   See also BrdCmd, BrdLoad, BrdLoadPath.

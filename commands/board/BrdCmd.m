@@ -8,6 +8,7 @@
 %         write on the text channel. Nothing else is translated: a line
 %         feed inside the text is sent as it is. A character matrix is
 %         sent column by column; BrdCmd('') sends an empty line.
+%         A second argument, and any after it, is ignored.
 %
 %   Returns nothing and takes no time beyond the write. The board's answer
 %   (an error line, for example) is not read: it stays on the text channel
@@ -23,5 +24,9 @@
 %     dap:usage           no argument, or one that is not text
 %                         ("Could not convert string data.");
 %     dap:tooManyOutputs  an output was asked for.
+%
+%   Example:
+%     BrdCmd('let v1=0')   % "let v1=0" and a carriage return reach the
+%                          % board; nothing comes back
 %
 %   See also BrdClear, BrdLoad, BrdLoadPath.

@@ -8,11 +8,13 @@
 %         turned into a carriage return (the board's line end). The name is
 %         used exactly as typed: BrdLoad('shrtrec') sends shrtrec.dap, while
 %         BrdLoad('shrtrec.dap') looks for shrtrec.dap.dap.
+%         A second argument, and any after it, is ignored.
 %
 %   Returns nothing. Does not reset the board, drain a channel or wait for
-%   an answer. A file that does not exist or cannot be read is not
-%   reported: nothing is sent and the call returns normally. Only the text
-%   channel is opened. To send a file from elsewhere, use BrdLoadPath.
+%   an answer. A file that does not exist or cannot be read is not sent: a
+%   warning names it and says why (dap:programNotFound), and the call
+%   returns normally. Only the text channel is opened. To send a file from
+%   elsewhere, use BrdLoadPath.
 %
 %   If the text channel cannot be opened, prints "Error opening accel0,
 %   errno=N" and returns; nothing is sent.
@@ -27,5 +29,12 @@
 %     dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
 %   Warning: dap:programNotFound  a program file could not be opened or read.
+%
+%   Example:
+%     BrdLoad('shrtrec')   % sends shrtrec.dap from the DAPL directory;
+%                          % returns nothing
+%     BrdLoad('nosuch')    % sends nothing; warning: DAPL program
+%                          % "/home/labrig/matlab/intrfc/dap/nosuch.dap"
+%                          % could not be opened: No such file or directory
 %
 %   See also BrdLoadPath, BrdCmd, BrdClear.

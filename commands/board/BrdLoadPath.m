@@ -8,11 +8,12 @@
 %         every line feed turned into a carriage return (the board's line
 %         end). BrdLoadPath('/home/labrig/matlab/intrfc/dap/shrtrec.dap')
 %         sends the same file as BrdLoad('shrtrec').
+%         A second argument, and any after it, is ignored.
 %
 %   Returns nothing. Does not reset the board, drain a channel or wait for
-%   an answer. A file that does not exist or cannot be read is not
-%   reported: nothing is sent and the call returns normally. Only the text
-%   channel is opened.
+%   an answer. A file that does not exist or cannot be read is not sent: a
+%   warning names it and says why (dap:programNotFound), and the call
+%   returns normally. Only the text channel is opened.
 %
 %   If the text channel cannot be opened, prints "Error opening accel0,
 %   errno=N" and returns; nothing is sent.
@@ -27,5 +28,12 @@
 %     dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
 %   Warning: dap:programNotFound  a program file could not be opened or read.
+%
+%   Example:
+%     BrdLoadPath('twpls.dap')    % sends twpls.dap from the current folder;
+%                                 % returns nothing
+%     BrdLoadPath('nosuch.dap')   % sends nothing; warning: DAPL program
+%                                 % "nosuch.dap" could not be opened: No
+%                                 % such file or directory
 %
 %   See also BrdLoad, BrdCmd, BrdClear.

@@ -2,13 +2,15 @@
 %
 %   R = StimResp
 %
-%   R  300 x 9 double, the event matrix: column c+1 holds channel c (0 to
-%      8); the k-th event of a channel fills rows 3k-2 to 3k with its time
-%      (the board's own 32-bit time stamp, unsigned, as the board counts
-%      it), value1 and value2 (signed 16-bit counts). At most 100 events
-%      per channel for the whole call, in arrival order (later ones, and
-%      records of other channel numbers, are read and dropped); unfilled
-%      rows stay 0.
+%   R  300 x 9 double, the event matrix: column c+1 holds channel c (0 to 8);
+%      the k-th event of a channel fills rows 3k-2 to 3k with its time (the
+%      board's own 32-bit time stamp, unsigned, 0 to 4294967295, in counts
+%      of the board program's event clock: on the simulated board 10000 a
+%      second, 0.1 ms a count, counted from the start of the event tasks; a
+%      rig's rate is its DAPL program's), value1 and value2 (signed 16-bit
+%      counts). At most 100 events per channel for the whole call, in
+%      arrival order (later ones, and records of other channel numbers, are
+%      read and dropped); unfilled rows stay 0.
 %
 %   Runs the board loader "/usr/src/linux/drivers/dap/comload
 %   /dosc/labrig/dap/getspike.bin -s1000" (its outcome is not checked),
@@ -30,5 +32,12 @@
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%
+%   Example:
+%     R = StimResp;                      % 300 x 9, after a little over 60 s
+%     onsets = R(1:3:end, 9); onsets = onsets(onsets > 0)'
+%                          % the three stimuli; on the simulated board
+%                          % [100 200100 400100], 20 s apart
+%     n = sum(R(1:3:end, 1:8) ~= 0)      % events kept per channel, at most 100
 %
 %   See also StimResp2.

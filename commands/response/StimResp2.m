@@ -9,8 +9,11 @@
 %   R           300 x 9 double, the event matrix as StimResp returns it:
 %               column c+1 holds channel c (0 to 8); the k-th event fills
 %               rows 3k-2 to 3k with its time (the board's own 32-bit time
-%               stamp, unsigned, as the board counts it), value1 and value2
-%               (signed 16-bit counts); at most 100 events per channel.
+%               stamp, unsigned, in counts of the board program's event
+%               clock: 10000 a second on the simulated board, from the start
+%               of the event tasks), value1 and value2 (signed 16-bit
+%               counts); at most 100 events per channel.
+%   A second argument is refused (dap:usage), as is none.
 %
 %   Resets the board (RESET, then drains the text and the binary channel),
 %   sends "opstim2.dap" and "stimresp2.dap" from the DAPL directory
@@ -32,5 +35,11 @@
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%
+%   Example:
+%     R = StimResp2([0 0 0 0 32767 32767 32767 32767]);   % after about 11.5 s
+%     n = sum(R(1:3:end, :) ~= 0)   % events per channel: channels 4 to 7
+%                                   % stay silent; on the simulated board
+%                                   % [100 40 2 4 0 0 0 0 1]
 %
 %   See also StimResp.

@@ -22,4 +22,10 @@
 %   Warning: dap:programNotFound  a program file could not be opened or read.
 %
 %   Session: PairInit, PairStart, then PairSend(values) as often as needed.
+%
+%   Example:
+%     PairInit; PairStart;
+%     PairSend(round(8000 * sin(2 * pi * (0:599)' / 100)));   % 600 entries,
+%                        % played alternately on a0 and a1; returns nothing
+%
 %   See also PairStart, PairSend, PairOut.

@@ -1,11 +1,12 @@
-%PAIROUT  Play a 602-entry waveform table ten times, once a second
+%PAIROUT  Play a 602-entry stimulus table ten times, once a second
 %
 %   PairOut(values)
 %
 %   values  real double array of at least 602 elements; the first 602 in
 %           storage order make the waveform table. Each is truncated toward
-%           zero and its low 16 bits are sent as a signed 16-bit count
-%           (1.5 gives 1, 40000 gives -25536).
+%           zero and its low 16 bits are sent as a signed 16-bit count (1.5
+%           gives 1, 40000 gives -25536). A second argument, and any after
+%           it, is ignored.
 %
 %   Resets the board (RESET, then drains the text and the binary channel),
 %   sends "twpls.dap" from MATLAB's current folder (not the DAPL
@@ -29,5 +30,10 @@
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound.
+%
+%   Example (twpls.dap must be in the current folder):
+%     PairOut(round(8000 * sin(2 * pi * (0:601) / 602)));   % the table is
+%                        % written ten times over about 10 s, then "stop";
+%                        % returns nothing
 %
 %   See also PairSend, PairInit, PairStart, WaveOut.

@@ -6,7 +6,7 @@
 %           row (a row vector sends one entry, an empty matrix none). Each
 %           value is truncated toward zero and its low 16 bits are sent as
 %           a signed 16-bit count (1.9 gives 1, 32768 gives -32768, 70000
-%           gives 4464).
+%           gives 4464). A second argument, and any after it, is ignored.
 %
 %   Writes the entries to the binary channel in order, in chunks that fit
 %   the room the driver reports free, whole entries only, and sends again
@@ -30,5 +30,10 @@
 %                                  5 s; the message gives how many entries
 %                                  went out;
 %     dap:PairSend:channelFailed   a write to the binary channel failed.
+%
+%   Example:
+%     PairInit; PairStart;
+%     PairSend(round(8000 * sin(2 * pi * (0:599)' / 100)));   % 600 entries,
+%                        % played alternately on a0 and a1; returns nothing
 %
 %   See also PairInit, PairStart, PairOut.

@@ -18,4 +18,9 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %
+%   Example:
+%     PairInit; PairStart;
+%     PairSend(round(8000 * sin(2 * pi * (0:599)' / 100)));   % 600 entries,
+%                        % played alternately on a0 and a1; returns nothing
+%
 %   See also PairInit, PairSend, PairOut.

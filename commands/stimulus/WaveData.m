@@ -1,4 +1,4 @@
-%WAVEDATA  Send one 602-entry waveform table to the output WaveInit set up
+%WAVEDATA  Send one 602-entry stimulus waveform table to the WaveInit output
 %
 %   WaveData(samples)
 %
@@ -6,7 +6,7 @@
 %            storage order make the table (elements after the 602nd are
 %            ignored). Each is truncated toward zero and its low 16 bits
 %            are sent as a signed 16-bit count (-3.5 gives -3, 70000 gives
-%            4464).
+%            4464). A second argument, and any after it, is ignored.
 %
 %   Writes the 1204-byte table to the binary channel in one write and
 %   returns at once. Sends nothing on the text channel; the output defined
@@ -22,5 +22,11 @@
 %     dap:usage           no argument, or not a real double array of at
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
+%
+%   Example (test4.dap must be in the current folder):
+%     WaveInit;
+%     WaveData(round(12000 * sin(2 * pi * (0:601) / 301)));   % one table:
+%                        % a0 and a1 each play 301 samples of a sine
+%     WaveHalt;          % "stop": the output ends
 %
 %   See also WaveInit, WaveHalt, WaveOut.

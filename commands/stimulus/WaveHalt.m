@@ -1,4 +1,4 @@
-%WAVEHALT  Stop the waveform output (and every other running task)
+%WAVEHALT  Stop the stimulus waveform output (and every other running task)
 %
 %   WaveHalt
 %
@@ -15,5 +15,11 @@
 %   channels are closed and the host acts on the interrupt.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%
+%   Example (test4.dap must be in the current folder):
+%     WaveInit;
+%     WaveData(round(12000 * sin(2 * pi * (0:601) / 301)));   % one table:
+%                        % a0 and a1 each play 301 samples of a sine
+%     WaveHalt;          % "stop": the output ends
 %
 %   See also WaveInit, WaveData, WaveOut.

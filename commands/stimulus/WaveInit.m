@@ -1,4 +1,4 @@
-%WAVEINIT  Reset the board and load the waveform output program "test4.dap"
+%WAVEINIT  Reset the board and load the stimulus waveform program "test4.dap"
 %
 %   WaveInit
 %
@@ -22,4 +22,11 @@
 %             dap:programNotFound.
 %
 %   Playback: WaveInit, WaveData(samples) for each table, WaveHalt.
+%
+%   Example (test4.dap must be in the current folder):
+%     WaveInit;
+%     WaveData(round(12000 * sin(2 * pi * (0:601) / 301)));   % one table:
+%                        % a0 and a1 each play 301 samples of a sine
+%     WaveHalt;          % "stop": the output ends
+%
 %   See also WaveData, WaveHalt, WaveOut.

@@ -1,4 +1,4 @@
-%WAVEOUT  Play a 602-entry waveform on outputs a0 and a1 until Enter is pressed
+%WAVEOUT  Play a 602-entry stimulus waveform on outputs a0 and a1 until Enter
 %
 %   WaveOut(samples)
 %
@@ -7,6 +7,7 @@
 %            toward zero and its low 16 bits are sent as a signed 16-bit
 %            count. The board splits the table entry by entry between a0
 %            (samples 1, 3, 5, ...) and a1 (samples 2, 4, 6, ...).
+%            A second argument, and any after it, is ignored.
 %
 %   Prints the table's last two entries as sent (entries 601 and 602),
 %   resets the board (RESET, then drains the text and the binary channel),
@@ -27,5 +28,10 @@
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded.
+%
+%   Example:
+%     WaveOut(round(12000 * sin(2 * pi * (0:601) / 301)))
+%                        % prints "-501 -250" (entries 601 and 602) and
+%                        % "1204 bytes transferred"; press Enter to stop
 %
 %   See also WaveInit, WaveData, WaveHalt, PairOut.

@@ -18,5 +18,13 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %
+%   Example (a whole session):
+%     SwpInit; SwpStart(2);
+%     [leading, sweep] = SwpRead(2);   % 1342 leading samples (671 x 2), then
+%                                      % the 8000 of one sweep (8 x 1000)
+%     offsets = SwpOffset              % 1 x 2 counts; about [-150 36] on
+%                                      % the simulated board
+%     SwpStop(2); SwpClose;
+%
 %   See also SwpInit, SwpOpen, SwpStart, SwpRead, SwpOffset, SwpStop,
 %   marathon.

@@ -12,7 +12,8 @@
 %
 %   The tasks come from the session's DAPL programs (SwpInit). The binary
 %   channel is not drained first: bytes already waiting there are taken as
-%   the offset record. Returns as soon as the record is in.
+%   the offset record. Returns as soon as the record is in. Takes no
+%   argument (any given is ignored).
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns without a result; nothing is sent.
@@ -24,5 +25,13 @@
 %   Errors:  dap:tooManyOutputs  more than one output was asked for.
 %   Warning: dap:readFailed  a read of the binary channel failed; what it
 %            would have held stays 0.
+%
+%   Example (a whole session):
+%     SwpInit; SwpStart(2);
+%     [leading, sweep] = SwpRead(2);   % 1342 leading samples (671 x 2), then
+%                                      % the 8000 of one sweep (8 x 1000)
+%     offsets = SwpOffset              % 1 x 2 counts; about [-150 36] on
+%                                      % the simulated board
+%     SwpStop(2); SwpClose;
 %
 %   See also SwpInit, SwpStart, SwpRead, SwpStop, SwpClose.

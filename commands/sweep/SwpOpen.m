@@ -21,5 +21,9 @@
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
 %   Warning: dap:programNotFound  a program file could not be opened or read.
 %
+%   Example:
+%     SwpOpen;   % sends shrtrecT.dap from the current folder (pwd);
+%                % returns nothing
+%
 %   See also SwpInit, SwpStart, SwpRead, SwpOffset, SwpStop, SwpClose,
 %   marathon.

@@ -5,7 +5,8 @@
 %
 %   mode     the sweep mode given to SwpStart; first element, truncated
 %            toward zero. Mode 2 takes a leading record and then a sweep;
-%            any other mode takes the sweep only.
+%            any other mode takes the sweep only. A second argument, and any
+%            after it, is ignored.
 %   leading  671 x 2 double: in mode 2 the leading record's 1342 samples in
 %            column order (samples 1-671 in column 1); all zeros otherwise.
 %   sweep    8 x 1000 double: the sweep record's 8000 consecutive samples
@@ -32,5 +33,12 @@
 %     dap:tooManyOutputs  more than two outputs were asked for.
 %   Warning: dap:readFailed  a read of the binary channel failed; the
 %            samples it would have held stay 0.
+%
+%   Example:
+%     SwpInit; SwpStart(2);
+%     [leading, sweep] = SwpRead(2);   % 1342 leading samples (671 x 2), then
+%                                      % the 8000 of one sweep (8 x 1000)
+%     plot((0:7999) * 0.05, sweep(:))  % against ms: 50 us a sample on the
+%                                      % simulated board
 %
 %   See also SwpInit, SwpOpen, SwpStart, SwpOffset, SwpStop, SwpClose.

@@ -9,8 +9,9 @@
 %         other values: sends "start shrtreca", "start shrtrecc" and
 %               "fill trigpipe 2": one sweep per trigger value put into the
 %               pipe trigpipe.
-%   Give SwpRead and SwpStop the same mode; the mode of a running session
-%   is kept nowhere but in your script.
+%   Give SwpRead and SwpStop the same mode; the mode of a running session is
+%   kept nowhere but in your script. A second argument, and any after it, is
+%   ignored.
 %
 %   Returns nothing, prints nothing, returns at once. The tasks must have
 %   been loaded by SwpInit or SwpOpen; the board's answer is not read.
@@ -24,5 +25,13 @@
 %     dap:usage           no argument, or one that is not a non-empty
 %                         real double array;
 %     dap:tooManyOutputs  an output was asked for.
+%
+%   Example (a whole session):
+%     SwpInit; SwpStart(2);
+%     [leading, sweep] = SwpRead(2);   % 1342 leading samples (671 x 2), then
+%                                      % the 8000 of one sweep (8 x 1000)
+%     offsets = SwpOffset              % 1 x 2 counts; about [-150 36] on
+%                                      % the simulated board
+%     SwpStop(2); SwpClose;
 %
 %   See also SwpInit, SwpOpen, SwpRead, SwpOffset, SwpStop, SwpClose.

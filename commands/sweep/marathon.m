@@ -1,10 +1,11 @@
-%MARATHON  Run one long sampling run of 200000 samples, letter A to H
+%MARATHON  Record one long sweep of 200000 samples, program letter A to H
 %
 %   data = marathon(letter)
 %
 %   letter  one character, 'A' to 'H' (or 'a' to 'h'), choosing the DAPL
 %           file "marathona.dap" to "marathonh.dap" in the DAPL directory
-%           "/home/labrig/matlab/intrfc/dap/".
+%           "/home/labrig/matlab/intrfc/dap/". A second argument is
+%           refused (dap:usage), as is none.
 %   data    1 x 200000 double: 400 blocks of 500 samples, in arrival order,
 %           each a signed 16-bit count (-32768 to 32767), unscaled.
 %
@@ -33,5 +34,10 @@
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%
+%   Example:
+%     data = marathon('A');   % 1 x 200000 counts; on the simulated board
+%                             % 20 kHz (10 s of signal) after about 13 s
+%     plot((0:199999) / 20, data)   % against ms
 %
 %   See also SwpClose, SwpInit, SwpRead.

@@ -145,6 +145,37 @@ private:
 
 // ---------------------------------------------------------------------------
 // Threshold gate: one (peak, width, number) record per excursion above THRESH.
+//
+// The input is one signal whatever the threshold: bumps of random height,
+// breadth and phase against the 10 kHz samples, drawn alike at every
+// threshold. The gate cuts the excursions out of that signal, so a higher
+// threshold keeps fewer bumps and fewer samples of each, as on a rig.
+
+struct Excursion {
+  int peak = 0;  // highest sample, in counts
+  int width = 0; // samples at or above the threshold; 0 when none reaches it
+};
+
+// One Gaussian bump of height `height` and breadth `sigma` (in samples),
+// centred `phase` of a sample after a sample instant, seen by the gate.
+Excursion cut(double height, double sigma, double phase, std::int64_t threshold) {
+  Excursion e;
+  if (height < static_cast<double>(threshold))
+    return e;
+  const double reach = sigma * std::sqrt(2.0 * std::log(height / static_cast<double>(threshold)));
+  const int first = static_cast<int>(std::floor(phase - reach)) - 1;
+  const int last = static_cast<int>(std::ceil(phase + reach)) + 1;
+  for (int k = first; k <= last; ++k) {
+    const double d = k - phase;
+    // The converter saturates at the top of its word.
+    const int sample = dapsim::saturate16(height * std::exp(-d * d / (2 * sigma * sigma)));
+    if (sample >= threshold) {
+      ++e.width;
+      e.peak = std::max(e.peak, sample);
+    }
+  }
+  return e;
+}
 
 class GateRecords : public Task {
 public:
@@ -153,16 +184,21 @@ public:
     std::int64_t threshold = board.variable("THRESH");
     if (threshold <= 0)
       threshold = kDefaultThreshold;
-    // The board's variables are 16-bit; a larger LET saturates, and keeps the
-    // peak's arithmetic below in range.
+    // The board's variables are 16-bit; a larger LET saturates.
     threshold = std::min<std::int64_t>(threshold, 32767);
-    const int n = events_in_tick(board, kRate);
     std::vector<std::uint8_t> out;
-    for (int k = 0; k < n; ++k) {
-      // Peaks above the threshold fall off roughly exponentially.
-      const double excess = -std::log(1.0 - uniform(board)) * 250.0;
-      put_i16(out, static_cast<int>(threshold + excess));
-      put_i16(out, 3 + static_cast<int>(uniform(board) * 12 + excess / 100));
+    for (int n = events_in_tick(board, kBumpRate); n > 0; --n) {
+      // Heights fall off exponentially above the noise floor. Every bump
+      // draws the same numbers, so the signal does not depend on the
+      // threshold.
+      const double height = kFloor - std::log(1.0 - uniform(board)) * kHeightScale;
+      const double sigma = 1.5 + 3.0 * uniform(board);
+      const double phase = uniform(board);
+      const Excursion e = cut(height, sigma, phase, threshold);
+      if (e.width == 0)
+        continue;
+      put_i16(out, e.peak);
+      put_i16(out, e.width);
       put_i16(out, static_cast<int>(excursion_++ & 0x7FFF));
     }
     if (!out.empty())
@@ -170,7 +206,9 @@ public:
   }
 
 private:
-  static constexpr double kRate = 1.5;
+  static constexpr double kBumpRate = 3.5; // bumps per tick
+  static constexpr double kFloor = 100.0;
+  static constexpr double kHeightScale = 300.0;
   static constexpr std::int64_t kDefaultThreshold = 300;
   std::uint32_t excursion_ = 0;
 };

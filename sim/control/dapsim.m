@@ -27,10 +27,16 @@
 %                         malformed, out of range); the message is the
 %                         reason (dapsim('bogus') gives "unknown command:
 %                         bogus"), and nothing was changed;
-%     dapsim:usage        the argument is not one character row ("usage:
-%                         reply = dapsim('command')");
+%     dapsim:usage        not exactly one argument, or one that is not a
+%                         character row ("usage: reply = dapsim('command')");
 %     dapsim:badArgument  the command holds a NUL character;
 %     dapsim:notLoaded    the simulator is not preloaded;
 %     dapsim:outOfMemory  the command text could not be read.
+%
+%   Example (under scripts/octave-sim):
+%     dapsim('reset');
+%     BrdCmd('let gain=4');
+%     dapsim('variable GAIN')   % ans = 4
+%     dapsim('clock')           % the virtual clock: ans = 0
 %
 %   See also dapsim_trace, dapsim_written, dapsim_played.

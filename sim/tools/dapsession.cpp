@@ -742,15 +742,20 @@ int main(int argc, char **argv) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
-  if (args[0] == "show" && args.size() >= 2) {
-    bool brief = false, raw = false, known = true;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-      brief |= args[i] == "--brief";
-      raw |= args[i] == "--raw";
-      known &= args[i] == "--brief" || args[i] == "--raw";
+  if (args[0] == "show") {
+    // The options may come before the file as well as after it.
+    bool brief = false, raw = false;
+    std::vector<std::string> files;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "--brief")
+        brief = true;
+      else if (args[i] == "--raw")
+        raw = true;
+      else
+        files.push_back(args[i]);
     }
-    if (known)
-      return show(args[1], brief, raw);
+    if (files.size() == 1)
+      return show(files[0], brief, raw);
   }
   if (args[0] == "cut" && args.size() == 4)
     return cut(args[1], args[2], args[3]);

@@ -1,6 +1,16 @@
-% Help files: every built plug-in has help whose first line names it, the
-% help file never hides the plug-in it documents, and lookfor and the
-% folder's Contents find the commands.
+% Help files: every built plug-in has help whose first line names it and an
+% example that calls it and says what comes back, the help file never hides
+% the plug-in it documents, and lookfor and the folder's Contents find the
+% commands.
+1;
+function check_example(name, text)
+  block = regexp(text, '\n *Example[^\n]*:\n((?: {4,}[^\n]*(?:\n|$))+)', 'tokens', 'once');
+  assert(~isempty(block), '%s: help has no example', name);
+  calls = regexprep(block{1}, '%[^\n]*', '');
+  assert(~isempty(regexp(calls, ['\<' name '\>'], 'once')), '%s: its example does not call it', name);
+  assert(any(block{1} == '%'), '%s: its example does not say what comes back', name);
+end
+
 build = getenv('DAP_BUILD_DIR');
 folders = {fullfile(build, 'mex'), fullfile(build, 'simctl'), fullfile(build, 'diagnostics')};
 % The diagnostics stay off the path: their plug-in "test" shadows Octave's.
@@ -16,6 +26,7 @@ for f = 1:numel(folders)
     lines = strsplit(strtrim(text), "\n");
     assert(strncmpi(lines{1}, [name ' '], numel(name) + 1), ...
            '%s: first help line "%s" does not name it', file, lines{1});
+    check_example(name, text);
     % Only comments: code in it would run wherever the .mex is missing.
     source = strtrim(strsplit(fileread(file), "\n"));
     source = source(~cellfun(@isempty, source));
@@ -37,6 +48,27 @@ for k = 1:numel(commands)
          'Contents.m does not list %s', name);
 end
 
-% lookfor searches the first help line.
-found = lookfor('sweep');
-assert(any(strcmp(found, 'SwpRead')), 'lookfor sweep does not list SwpRead');
+% The simulator's helpers have examples too.
+helpers = dir(fullfile(getenv('DAP_SOURCE_DIR'), 'sim', 'octave', '*.m'));
+for k = 1:numel(helpers)
+  [~, name] = fileparts(helpers(k).name);
+  check_example(name, get_help_text_from_file(fullfile(helpers(k).folder, helpers(k).name)));
+end
+
+% lookfor searches the first help line: a plain word finds every command of
+% its family.
+families = {
+  'stimulus',  {'PairInit', 'PairStart', 'PairSend', 'PairOut', 'WaveInit', 'WaveData', ...
+                'WaveHalt', 'WaveOut', 'StimResp', 'StimResp2'}
+  'sweep',     {'SwpInit', 'SwpOpen', 'SwpStart', 'SwpRead', 'SwpOffset', 'SwpStop', ...
+                'SwpClose', 'marathon'}
+  'spike',     {'SpikerInit', 'spiker'}
+  'threshold', {'GateInit', 'GateRead', 'StimResp2'}
+  'gate',      {'GateInit', 'GateRead'}
+  'tandem',    {'TandemInit', 'TandemStart', 'TandemRead'}
+  'offset',    {'SwpOffset'}
+  'board',     {'BrdClear', 'BrdCmd', 'BrdLoad', 'BrdLoadPath'}};
+for f = 1:rows(families)
+  missed = setdiff(families{f, 2}, lookfor(families{f, 1}));
+  assert(isempty(missed), 'lookfor %s misses %s', families{f, 1}, strjoin(missed, ', '));
+end

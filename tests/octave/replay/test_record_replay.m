@@ -76,7 +76,8 @@ assert(~isempty(regexp(shown, ['call \d+: reset; defines elstima elstimb; starts
                        'once')), shown);
 assert(~isempty(regexp(shown, '\nclock \d+\.\.\d+ x\d+', 'once')));
 assert(isempty(regexp(shown, '\nclock [^\n]*\nclock ', 'once')));
-[status, raw] = system(sprintf('%s show %s --raw --brief', tool, session));
+% Options may come before the file as well as after it.
+[status, raw] = system(sprintf('%s show --raw --brief %s', tool, session));
 assert(status == 0 && isempty(strfind(raw, 'event ch=')) && ~isempty(strfind(raw, 'int16: ')));
 
 % The last call is StimResp2's: cut out, it replays alone.
