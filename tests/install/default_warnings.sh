@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A build configured as a lab would (no options) compiles nothing with
-# -Werror; DAP_WERROR=ON, as the project's own checks configure, puts it on
-# every compile.
+# -Werror, nor does the Octave package; DAP_WERROR=ON, as the project's own
+# checks configure, puts it on every compile.
 #   default_warnings.sh <source dir>
 set -euo pipefail
 source_dir=$1
@@ -21,6 +21,10 @@ configure
 commands=$work/build/compile_commands.json
 grep -q '"command"' "$commands" || fail "no compile commands"
 ! grep -q -- '-Werror' "$commands" || fail "a default build compiles with -Werror"
+# pkg install builds the Octave package with package/Makefile.
+makefile=$source_dir/package/Makefile
+[ -f "$makefile" ] || fail "no $makefile"
+! grep -q -- '-Werror' "$makefile" || fail "the package's Makefile compiles with -Werror"
 
 configure -DDAP_WERROR=ON
 total=$(grep -c '"command"' "$commands")
