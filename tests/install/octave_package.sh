@@ -74,11 +74,13 @@ OMP_NUM_THREADS=2 DAP_PACKAGE=$package PKG_DIR=$work/pkg \
     cd(getenv('SCRIPTS'));
     dap_rehearse('rehearsed.m');
     assert(exist('rehearsed', 'file') == 2, 'the rehearsed script did not run');
-    try
-      dap_rehearse('failing.m');
-      error('a failing rehearsal passed');
-    catch err
-      assert(strcmp(err.identifier, 'dap:rehearse:failed'), err.message);
+    for bad = {{'failing.m'}, 'dap:rehearse:failed'; {3}, 'dap:usage'}'
+      try
+        dap_rehearse(bad{1}{:});
+        error('dap_rehearse passed where it fails with %s', bad{2});
+      catch err
+        assert(strcmp(err.identifier, bad{2}), err.message);
+      end
     end
   catch err
     fprintf(2, 'FAILED: %s\n', err.message);
