@@ -13,7 +13,9 @@
 #                            the session recorder libdaprec.so
 #   P/share/dap/dapl/        sample DAPL files (the simulated board's DAPL directory)
 #   P/share/dap/examples/    experiment scripts that run on the simulated board
-#   P/share/doc/dap/         README.md, NEWS, LICENSE
+#   P/share/doc/dap/         README.md, NEWS, LICENSE, and sim-README.md: the
+#                            simulated board's manual (sim/README.md), which
+#                            the installed "help dapsim" names
 #   P/bin/octave-sim         octave-cli on the simulated board
 #   P/bin/dapsession         session files as text, and cut down
 # scripts/octave-sim finds everything relative to itself, so the tree can be
@@ -38,9 +40,7 @@ endif()
 # Help files live beside the sources they describe. Globbed at configure time
 # (and again whenever one is added), so a command's help is installed as soon
 # as it exists.
-file(GLOB DAP_COMMAND_HELP CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/commands/*/*.m
-  ${CMAKE_SOURCE_DIR}/commands/Contents.m)
+file(GLOB DAP_COMMAND_HELP CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/commands/*/*.m)
 file(GLOB DAP_DIAGNOSTICS_HELP CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/diagnostics/*.m)
 file(GLOB DAP_SIM_HELP CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/sim/control/*.m
@@ -103,6 +103,13 @@ if(TARGET dapsim)
     endif()
   endforeach()
   install(FILES ${DAP_SIM_HELP} DESTINATION ${DAP_INSTALL_SIMDIR})
+  # The simulator's help names its manual by the source tree's path; an
+  # installed copy names the installed manual, wherever the prefix is.
+  install(FILES ${CMAKE_SOURCE_DIR}/sim/README.md DESTINATION ${DAP_INSTALL_DOCDIR}
+          RENAME sim-README.md)
+  install(CODE "set(dap_help_dir \"${DAP_INSTALL_SIMDIR}\")
+    set(dap_manual \"${DAP_INSTALL_DOCDIR}/sim-README.md\")")
+  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstalledManual.cmake)
   # The session recorder for the rig, and the tool that reads its files.
   install(TARGETS daprec LIBRARY DESTINATION ${DAP_INSTALL_SIMDIR})
   install(TARGETS dapsession RUNTIME DESTINATION bin)
@@ -115,57 +122,3 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${DAP_INSTALL_EXAMPL
         FILES_MATCHING PATTERN "*.m" PATTERN "*.ses")
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/NEWS ${CMAKE_SOURCE_DIR}/LICENSE
         DESTINATION ${DAP_INSTALL_DOCDIR})
-
-# The Octave package, dap-<version>.tar.gz in the build folder: the commands
-# prebuilt in inst/, so that "pkg install" has nothing to compile. It is part
-# of every build (it costs a copy and a tar) so that it never lags behind the
-# plug-ins.
-set(DAP_PACKAGE_NAME dap-${PROJECT_VERSION})
-set(DAP_PACKAGE ${CMAKE_BINARY_DIR}/${DAP_PACKAGE_NAME}.tar.gz)
-set(DAP_PACKAGE_WORK ${CMAKE_BINARY_DIR}/package)
-configure_file(${CMAKE_SOURCE_DIR}/package/DESCRIPTION.in ${DAP_PACKAGE_WORK}/DESCRIPTION @ONLY)
-
-# The INDEX groups the commands by family, after their source folders.
-set(DAP_INDEX "dap >> DAP experiment commands\n")
-set(DAP_INDEX_FILES "")
-foreach(family "board:Board control" "sweep:Short-record sessions"
-               "acquisition:Triggered acquisition" "stimulus:Stimulus output"
-               "response:Stimulus-response runs")
-  string(REPLACE ":" ";" family "${family}")
-  list(GET family 1 category)
-  list(GET family 0 family)
-  string(APPEND DAP_INDEX "${category}\n")
-  foreach(plugin ${DAP_COMMAND_PLUGINS})
-    get_target_property(source_dir ${plugin} SOURCE_DIR)
-    if(source_dir STREQUAL "${CMAKE_SOURCE_DIR}/commands/${family}")
-      get_target_property(name ${plugin} OUTPUT_NAME)
-      string(APPEND DAP_INDEX " ${name}\n")
-    endif()
-  endforeach()
-endforeach()
-string(APPEND DAP_INDEX "Version\n dap_version\n")
-file(WRITE ${DAP_PACKAGE_WORK}/INDEX.new "${DAP_INDEX}")
-configure_file(${DAP_PACKAGE_WORK}/INDEX.new ${DAP_PACKAGE_WORK}/INDEX COPYONLY)
-
-set(DAP_PACKAGE_INST "")
-foreach(plugin ${DAP_COMMAND_PLUGINS})
-  string(APPEND DAP_PACKAGE_INST "$<TARGET_FILE:${plugin}>\n")
-endforeach()
-foreach(file ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION})
-  string(APPEND DAP_PACKAGE_INST "${file}\n")
-endforeach()
-file(GENERATE OUTPUT ${DAP_PACKAGE_WORK}/inst.txt CONTENT "${DAP_PACKAGE_INST}")
-
-add_custom_command(OUTPUT ${DAP_PACKAGE}
-  COMMAND ${CMAKE_COMMAND}
-          -DNAME=${DAP_PACKAGE_NAME} -DWORK=${DAP_PACKAGE_WORK} -DOUTPUT=${DAP_PACKAGE}
-          -DCOPYING=${CMAKE_SOURCE_DIR}/LICENSE -DNEWS=${CMAKE_SOURCE_DIR}/NEWS
-          -DHELP_DIR=${CMAKE_BINARY_DIR}/mex
-          -P ${CMAKE_SOURCE_DIR}/package/make_package.cmake
-  DEPENDS ${DAP_COMMAND_PLUGINS} ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION} dap_suite_help
-          ${DAP_PACKAGE_WORK}/inst.txt ${DAP_PACKAGE_WORK}/DESCRIPTION ${DAP_PACKAGE_WORK}/INDEX
-          ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NEWS
-          ${CMAKE_SOURCE_DIR}/package/make_package.cmake
-  COMMENT "Octave package ${DAP_PACKAGE_NAME}.tar.gz"
-  VERBATIM)
-add_custom_target(octave-package ALL DEPENDS ${DAP_PACKAGE})

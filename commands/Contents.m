@@ -1,4 +1,5 @@
 % DAP experiment commands: board control, sweeps, acquisition, stimulation
+% Version @PROJECT_VERSION@ @DAP_RELEASE_DAY@
 %
 % Board control
 %   BrdClear     - Reset the DAP board and empty its text and binary channels

@@ -19,7 +19,8 @@
 %     'fault clear'                 removes every fault
 %     'advance N', 'clock'          move / read the virtual clock (ticks)
 %     'sigint op N [host]'          raise Ctrl-C after N device operations
-%   sim/README.md describes the whole command language and the trace.
+%   Its manual, sim/README.md, describes the whole command language and
+%   the trace.
 %   sim/octave has helpers: dapsim_trace, dapsim_written, dapsim_played.
 %
 %   Errors (each with an identifier, as the commands' errors have):

@@ -18,7 +18,7 @@ fail() {
 }
 configure() { # <stand-in root> <build dir>
   cmake -S "$source_dir" -B "$2" -G Ninja -DMatlab_ROOT_DIR="$1" -DCMAKE_BUILD_TYPE=Debug \
-        -DDAP_BUILD_TESTS=OFF -DDAP_BUILD_BENCH=OFF >"$2.log" 2>&1 || { cat "$2.log" >&2; fail "configure"; }
+        -DDAP_BUILD_TESTS=OFF -DDAP_BUILD_BENCH=OFF -DDAP_WERROR=ON >"$2.log" 2>&1 || { cat "$2.log" >&2; fail "configure"; }
   grep -q "MATLAB 9.13 at $1" "$2.log" || { cat "$2.log" >&2; fail "MATLAB was not found"; }
 }
 
