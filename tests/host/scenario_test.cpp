@@ -801,6 +801,31 @@ std::vector<std::string> guarded_commands() {
 INSTANTIATE_TEST_SUITE_P(Commands, InterruptSweep, ::testing::ValuesIn(guarded_commands()),
                          [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
 
+// ------------------------------------------- no stimulus after Ctrl-C
+
+// A Ctrl-C as the stimulus commands open their channels or reset the board,
+// by signal or by the query: nothing starts, so nothing but the reset is
+// sent, not even the stop line.
+TEST(StimulusAfterCtrlC, NothingStarts) {
+  for (const std::string name : {"PairOut", "WaveOut"})
+    for (const Kind kind : {Kind::ctrl_c_signal, Kind::ctrl_c_query})
+      for (const long k : {1L, 2L, 3L}) {
+        Command at_k = *find_case(name + "_normal").command;
+        at_k.ctrl_c = op(k);
+        const ScenarioRun run = run_case({&at_k, kind, 0});
+        std::vector<std::string> writes;
+        for (const auto &line : run.trace)
+          if (parse(line).event == "write")
+            writes.push_back(line.substr(line.find(' ') + 1));
+        const std::vector<std::string> reset = {"write accel0 7 \"\\rRESET\\r\" -> 7"};
+        EXPECT_EQ(writes, k < 3 ? std::vector<std::string>{} : reset)
+            << name << (kind == Kind::ctrl_c_signal ? " by signal" : " by query")
+            << " after operation " << k;
+        EXPECT_EQ(simctl::command("open"), "0");
+        mexhost::install_sigint_handler();
+      }
+}
+
 // ------------------------------------------------------ one short read
 
 // A read that comes back short once, half way through a record stream, costs
