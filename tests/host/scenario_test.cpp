@@ -826,6 +826,33 @@ TEST(StimulusAfterCtrlC, NothingStarts) {
       }
 }
 
+// ---------------------------------------- a Ctrl-C as the loader starts
+
+// A Ctrl-C pending on the calling thread as StimResp's board loader starts
+// (the host holds SIGINT there for a moment) is not thrown away: the call
+// ends as interrupted before it opens a channel, and the host's handler runs
+// once the host lets the signal through.
+TEST(LoaderCtrlC, PendingAsTheLoaderStartsEndsTheCall) {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigset_t previous;
+  const ScenarioRun run = run_case({&*find_case("StimResp_normal").command, Kind::normal, 0}, [&] {
+    simctl::command("sigint loader");
+    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
+  });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  const std::string said = run.outcome.printed + run.outcome.standard_output;
+  EXPECT_EQ(occurrences(said, kClosing), 1u) << said;
+  EXPECT_FALSE(lines_with(run.trace, "sigint loader").empty());
+  for (const auto &line : run.trace)
+    EXPECT_FALSE(device_use(parse(line))) << "device used after the interrupt: " << line;
+  EXPECT_EQ(mexhost::sigint_handler_runs(), 1);
+  EXPECT_EQ(hostcheck::describe(hostcheck::sigint_disposition()),
+            hostcheck::describe(run.disposition_before));
+  mexhost::install_sigint_handler();
+}
+
 // ------------------------------------------------------ one short read
 
 // A read that comes back short once, half way through a record stream, costs
