@@ -278,8 +278,10 @@ int GuardedSession::run_program(const char *command_line) {
     // way; one that takes it on a thread of its own raises its flag a moment
     // later, and is given that moment (on the real clock, at most 0.1 s) so
     // that it acts on it as the call returns. The call lets go either way.
-    // One Ctrl-C is handed on however many ways it came.
-    kill(getpid(), SIGINT);
+    // One Ctrl-C is handed on however many ways it came; a host that holds
+    // one already gets no second.
+    if (!g_taken.load() && !detail::host_interrupt_since_mark())
+      kill(getpid(), SIGINT);
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + 100000000LL;

@@ -496,6 +496,9 @@ DAPREC_EXPORT int system(const char *command) {
 namespace {
 std::mutex g_spawned_mutex;
 std::map<pid_t, std::string> g_spawned; // loader runs not waited for yet
+// Their number, looked at without the lock: a host may wait for its
+// children in a signal handler.
+std::atomic<int> g_spawned_count{0};
 } // namespace
 
 DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
@@ -530,6 +533,7 @@ DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
     *pid = child;
   std::lock_guard<std::mutex> lock(g_spawned_mutex);
   g_spawned[child] = argv[2];
+  g_spawned_count.fetch_add(1);
   return 0;
 }
 
@@ -537,7 +541,7 @@ DAPREC_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
   int own = 0;
   int *where = status != nullptr ? status : &own;
   const pid_t ended = next_waitpid()(pid, where, options);
-  if (ended <= 0 || !(WIFEXITED(*where) || WIFSIGNALED(*where)))
+  if (ended <= 0 || g_spawned_count.load() == 0 || !(WIFEXITED(*where) || WIFSIGNALED(*where)))
     return ended;
   std::string command;
   {
@@ -547,6 +551,7 @@ DAPREC_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
       return ended;
     command = std::move(it->second);
     g_spawned.erase(it);
+    g_spawned_count.fetch_sub(1);
   }
   const int saved = errno;
   const std::int64_t tick = g_tick.load();

@@ -295,7 +295,8 @@ DAPSIM_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
   int own = 0;
   int *where = status != nullptr ? status : &own;
   const pid_t ended = real::waitpid()(pid, where, options);
-  if (ended > 0 && !real::inside() && (WIFEXITED(*where) || WIFSIGNALED(*where)))
+  if (ended > 0 && !real::inside() && Simulator::get().loaders_spawned() &&
+      (WIFEXITED(*where) || WIFSIGNALED(*where)))
     Simulator::get().loader_waited(ended, where);
   return ended;
 }

@@ -787,6 +787,7 @@ int Simulator::spawn_loader(pid_t *pid, const char *command_line,
     *pid = child;
   locked([&] {
     spawned_loaders_[child] = std::move(run);
+    loaders_spawned_.fetch_add(1);
     return 0;
   });
   return 0;
@@ -799,6 +800,7 @@ void Simulator::loader_waited(pid_t pid, int *status) {
     if (it != spawned_loaders_.end()) {
       run = std::move(it->second);
       spawned_loaders_.erase(it);
+      loaders_spawned_.fetch_sub(1);
     }
     return 0;
   });

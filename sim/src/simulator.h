@@ -91,6 +91,9 @@ public:
   // `pid` ended with *status: when it was a loader's run, the run is
   // finished and *status is what the host sees.
   void loader_waited(pid_t pid, int *status);
+  // Whether a loader run started with posix_spawn still waits for the host:
+  // lock-free, as the host may wait for its children in a signal handler.
+  bool loaders_spawned() const { return loaders_spawned_.load() > 0; }
 
   // One control command; false with the message in *reply when refused.
   bool command(const std::string &line, std::string *reply);
@@ -320,6 +323,7 @@ private:
   int finish_loader(const LoaderRun &run, int status, int error);
   // Runs started with posix_spawn that the host has not waited for yet.
   std::map<pid_t, LoaderRun> spawned_loaders_;
+  std::atomic<int> loaders_spawned_{0};
 
   // Clock.
   bool real_clock_ = false;
