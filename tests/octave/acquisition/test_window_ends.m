@@ -28,3 +28,20 @@ for k = 1:size(cases, 1)
            cases{k, 5} + late, {'left', 'taken'}{t + 1});
   end
 end
+
+% The settling waits between the lines, and the one after the window: the
+% ticks of each line sent on the text channel and of its close, from the
+% first line on.
+cases = {
+  'SpikerInit; dapsim(''trace clear''); r = spiker;', [0 10 30 1140]
+  'BrdLoad(''smart''); dapsim(''trace clear''); r = SmartRead;', [0 10 40 650 650]
+  'dapsim(''trace clear''); r = StimResp2(zeros(1, 8));', [0 20 20 30 * ones(1, 8) 40 1150]
+  'dapsim(''trace clear''); r = marathon(''A'');', [0 1 301 1301 1301]
+};
+for k = 1:size(cases, 1)
+  dapsim('reset');
+  evalc(cases{k, 1});
+  lines = sim_trace('accel0');
+  ticks = cellfun(@(l) sscanf(l, '%d', 1), lines(~cellfun(@isempty, regexp(lines, 'write accel0|close accel0'))));
+  assert(ticks(:)' - ticks(1), cases{k, 2}, 0);
+end
