@@ -38,14 +38,6 @@ void make_record(std::uint8_t *record, std::uint16_t first, std::uint16_t middle
   put_word(record + 4, last);
 }
 
-// One reply word; a read that comes back short leaves the word 0.
-double reply_word(int fd) {
-  std::uint8_t bytes[2] = {0, 0};
-  if (dap::read_data(fd, bytes, sizeof bytes) != static_cast<int>(sizeof bytes))
-    return 0;
-  return dap::le_i16(bytes);
-}
-
 void command(const dap::mex::Call &call) {
   const double *counts = dap::mex::real_argument(call, kChannels, kUsage);
   for (int i = 0; i < kChannels; ++i)
@@ -89,14 +81,21 @@ void command(const dap::mex::Call &call) {
 
     // Anything but exactly one reply's worth stays in the channel, so a reply
     // that comes late is taken by the next channel rather than lost.
-    double first = 0, second = 0, third = 0;
+    // The reply is read a word at a time, the reads a healthy board has
+    // always seen; a read that comes back short is completed within the
+    // window, and a word whose two bytes did not both come stays 0.
+    double words[3] = {0, 0, 0};
     if (DAPGetAvail(binary) == static_cast<int>(kRecordBytes)) {
-      first = reply_word(binary);
-      second = reply_word(binary);
-      third = reply_word(binary);
+      for (double &word : words) {
+        std::uint8_t bytes[2];
+        dap::RecordFramer framer(bytes, sizeof bytes);
+        framer.read(binary);
+        if (dap::take_record(binary, framer, t0, kReplyWindow) == sizeof bytes)
+          word = dap::le_i16(bytes);
+      }
     }
     DAPSendLine(text, "stop echreadc\r");
-    replies[i] = 4 * first + 2 * second + third;
+    replies[i] = 4 * words[0] + 2 * words[1] + words[2];
   }
 }
 

@@ -27,7 +27,8 @@
 %   "Error opening accel0, errno=N" (or accel1) and returns R all zeros.
 %   Ctrl-C prints "Closing binary and text channels to DAP." and "Exiting
 %   MEX function.", lets go of both channels and passes the interrupt on;
-%   a Ctrl-C while the loader runs (it ends the loader) does the same.
+%   a Ctrl-C while the loader runs (it ends the loader), or one pending as
+%   it starts, does the same once the loader is over.
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,

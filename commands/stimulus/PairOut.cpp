@@ -27,6 +27,9 @@ static_assert(std::atomic<std::sig_atomic_t>::is_always_lock_free,
 // so the board is always told to stop. The interrupt is not passed on.
 void loopstop(int) { stop_looping.store(1); }
 
+// Ctrl-C by any delivery: our handler, or the host's own flag or query.
+bool stopped() { return stop_looping.load() != 0 || dap::interrupted(); }
+
 void command(const dap::mex::Call &call) {
   const double *values = dap::mex::real_argument(
       call, stimulus::kWaveEntries,
@@ -40,11 +43,17 @@ void command(const dap::mex::Call &call) {
   if (!session.open_both())
     return;
 
+  // A Ctrl-C before the stimulus has started keeps it from starting at all:
+  // the board is not even reset, and no stop line is needed.
+  if (stopped())
+    return;
   dap::reset_board(session.text(), session.binary());
+  if (stopped())
+    return;
   // Deliberately a bare name: the experiment folder holds its own program.
   DAPSendFile(session.text(), "twpls.dap");
 
-  for (int pass = 0; pass < kPasses; ++pass) {
+  for (int pass = 0; pass < kPasses && !stopped(); ++pass) {
     DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
     // Not dap::wait_ticks: a host that takes Ctrl-C itself (Octave raises its
     // own flag and never runs loopstop) would end every remaining wait at
@@ -53,8 +62,6 @@ void command(const dap::mex::Call &call) {
     const std::uint32_t pass_start = dap::ticks_now();
     while (dap::ticks_since(pass_start) <= kPassTicks - 1) {
     }
-    if (stop_looping.load() || dap::interrupted())
-      break;
   }
 
   sigint.restore();

@@ -19,8 +19,10 @@
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
-%   Ctrl-C ends the loop after the current 1-s pass (at least one table is
-%   always written) and "stop" is still sent. Under MATLAB PairOut takes
+%   Ctrl-C ends the loop after the current 1-s pass and "stop" is still
+%   sent. A Ctrl-C before the program has been sent keeps the stimulus from
+%   starting: nothing more is sent, not even "stop"; one after the program
+%   but before the first table sends only "stop". Under MATLAB PairOut takes
 %   the interrupt itself and returns normally; Octave takes it itself and
 %   acts on it once the call has returned.
 %

@@ -55,12 +55,22 @@ void transfer(const stimulus::WaveformTable &table) {
   dap::ChannelSession session(dap::OnInterrupt::finish_call);
   if (!session.open_both())
     return;
+  // A Ctrl-C before the output definition has begun keeps the output from
+  // starting at all: the board is not even reset, and no STOP is needed.
+  if (dap::interrupted())
+    return;
   dap::reset_board(session.text(), session.binary());
+  if (dap::interrupted())
+    return;
+  // Once it has begun, a Ctrl-C ends the definition where it is, and no
+  // table follows: only STOP.
   for (const char *line : kOutputDefinition)
-    DAPSendLine(session.text(), line);
-
-  const int written = DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
-  mexPrintf("%d bytes transferred\n", written);
+    if (!dap::interrupted())
+      DAPSendLine(session.text(), line);
+  if (!dap::interrupted()) {
+    const int written = DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
+    mexPrintf("%d bytes transferred\n", written);
+  }
 
   // The output plays until the operator answers; at end of input the read
   // returns at once and the output stops straight away.

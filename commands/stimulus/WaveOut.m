@@ -21,7 +21,9 @@
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
 %   Ctrl-C while the output plays stops it as Enter would: "STOP" is sent,
-%   the channels are closed, and the interrupt then reaches MATLAB.
+%   the channels are closed, and the interrupt then reaches MATLAB. A Ctrl-C
+%   before the output has started sends no table: nothing more is sent
+%   before the output definition has begun, only "STOP" once it has.
 %
 %   Errors (raised before the board is touched):
 %     dap:usage           no argument, or not a real double array of at

@@ -16,13 +16,14 @@ void command(const dap::mex::Call &call) {
   double *offsets = result.data();
 
   DAPSendLine(session.text(), "start offseta,offsetb\r");
-  // Read however the wait ended, so that part of a record does not linger in
-  // front of the next sweep.
-  dap::wait_readable(session.binary(), kRecordBytes, dap::ticks_now(), kLastTickOfWindow);
+  // A record that a short read leaves incomplete is completed within the
+  // window; however the window ended, what came of the record is taken, so
+  // that no part of it lingers in front of the next sweep.
+  std::uint8_t record[kRecordBytes] = {0, 0, 0, 0};
+  const std::size_t got = dap::take_record(session.binary(), record, sizeof record,
+                                           dap::ticks_now(), kLastTickOfWindow);
   if (dap::interrupted())
     return;
-  std::uint8_t record[kRecordBytes] = {0, 0, 0, 0};
-  const int got = dap::read_data(session.binary(), record, sizeof record);
   // A value whose two bytes did not both arrive stays 0.
   if (got >= 2)
     offsets[0] = dap::le_i16(record);

@@ -12,6 +12,22 @@ bool wait_readable(int fd, int bytes, std::uint32_t start, std::int32_t last_tic
   return false;
 }
 
+std::size_t take_record(int fd, RecordFramer &framer, std::uint32_t start, std::int32_t last_tick) {
+  do {
+    if (framer.poll(fd))
+      return framer.size();
+  } while (!interrupted() && ticks_since(start) <= last_tick);
+  return interrupted() ? framer.have() : framer.read(fd);
+}
+
+std::size_t take_record(int fd, std::uint8_t *record, std::size_t size, std::uint32_t start,
+                        std::int32_t last_tick) {
+  if (size == 0 || size > 64)
+    return 0;
+  RecordFramer framer(record, size);
+  return take_record(fd, framer, start, last_tick);
+}
+
 bool take_block(int fd, double *samples, int sample_count, std::int32_t last_tick) {
   const int bytes = 2 * sample_count;
   if (sample_count <= 0 || bytes > 2048)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -102,6 +103,64 @@ bool poll_host_interrupt() {
     return false;
   take_interrupt_here();
   return true;
+}
+
+// Runs `command_line` with /bin/sh as system() does (SIGCHLD held and SIGQUIT
+// ignored meanwhile, the child started with the caller's mask and the status
+// from waitpid), with one difference: SIGINT is only held, never ignored, so
+// a Ctrl-C that is pending as the program starts, or that comes while it
+// runs, is not thrown away. `sigint_held` tells whether one was held once
+// the program had ended.
+int run_shell(const char *command_line, bool *sigint_held) {
+  sigset_t held;
+  sigemptyset(&held);
+  sigaddset(&held, SIGINT);
+  sigaddset(&held, SIGCHLD);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction quit {};
+  sigaction(SIGQUIT, &ignore, &quit);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &previous);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  if ((quit.sa_flags & SA_SIGINFO) || quit.sa_handler != SIG_IGN)
+    sigaddset(&defaults, SIGQUIT);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char shell[] = "sh";
+  char option[] = "-c";
+  char *const arguments[] = {shell, option, const_cast<char *>(command_line), nullptr};
+  pid_t pid = -1;
+  int status = -1;
+  int error = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, arguments, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error == 0) {
+    while (waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) {
+        error = errno;
+        status = -1;
+        break;
+      }
+    }
+  }
+  // A held Ctrl-C is taken here and handed on afresh by the caller: one
+  // held for this thread alone would never reach a host that blocks SIGINT
+  // on it and takes it on a thread of its own.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  const struct timespec now_only = {0, 0};
+  *sigint_held = sigtimedwait(&interrupt, nullptr, &now_only) == SIGINT;
+  sigaction(SIGQUIT, &quit, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return status;
 }
 
 } // namespace
@@ -207,17 +266,22 @@ void GuardedSession::close() {
 }
 
 int GuardedSession::run_program(const char *command_line) {
-  const int status = std::system(command_line);
+  bool sigint_held = false;
+  const int status = run_shell(command_line, &sigint_held);
+  const int error = errno;
   // A shell that outlives its command reports a death by SIGINT as 128 + 2.
   const bool ended_by_ctrl_c =
       status != -1 && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) ||
                        (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT));
-  if (ended_by_ctrl_c) {
+  if (ended_by_ctrl_c || sigint_held) {
     // The host gets its interrupt: a host that runs handlers runs ours on the
     // way; one that takes it on a thread of its own raises its flag a moment
     // later, and is given that moment (on the real clock, at most 0.1 s) so
     // that it acts on it as the call returns. The call lets go either way.
-    kill(getpid(), SIGINT);
+    // One Ctrl-C is handed on however many ways it came; a host that holds
+    // one already gets no second.
+    if (!g_taken.load() && !detail::host_interrupt_since_mark())
+      kill(getpid(), SIGINT);
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + 100000000LL;
@@ -229,6 +293,7 @@ int GuardedSession::run_program(const char *command_line) {
     }
     take_interrupt_here();
   }
+  errno = error;
   return status;
 }
 

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,6 +35,9 @@ using UsleepFn = int (*)(useconds_t);
 using NanosleepFn = int (*)(const struct timespec *, struct timespec *);
 using FopenFn = FILE *(*)(const char *, const char *);
 using SystemFn = int (*)(const char *);
+using PosixSpawnFn = int (*)(pid_t *, const char *, const posix_spawn_file_actions_t *,
+                             const posix_spawnattr_t *, char *const[], char *const[]);
+using WaitpidFn = pid_t (*)(pid_t, int *, int);
 using SignalFn = void (*(*)(int, void (*)(int)))(int);
 using SigactionFn = int (*)(int, const struct sigaction *, struct sigaction *);
 

@@ -20,13 +20,16 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/times.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "next_libc.h"
 #include "session.h"
@@ -64,6 +67,8 @@ DAPREC_NEXT(Dup2Fn, dup2)
 DAPREC_NEXT(Dup3Fn, dup3)
 DAPREC_NEXT(TimesFn, times)
 DAPREC_NEXT(SystemFn, system)
+DAPREC_NEXT(PosixSpawnFn, posix_spawn)
+DAPREC_NEXT(WaitpidFn, waitpid)
 
 // Which descriptor numbers the host opened on a device node: 0 none, else
 // node + 1. Lock-free: the host's other descriptors never wait on us.
@@ -484,4 +489,77 @@ DAPREC_EXPORT int system(const char *command) {
   });
   errno = error;
   return status;
+}
+
+// The same run of the loader, started as /bin/sh -c with posix_spawn: its
+// status is recorded once the host has waited for it.
+namespace {
+std::mutex g_spawned_mutex;
+std::map<pid_t, std::string> g_spawned; // loader runs not waited for yet
+// Their number, looked at without the lock: a host may wait for its
+// children in a signal handler.
+std::atomic<int> g_spawned_count{0};
+} // namespace
+
+DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
+                              const posix_spawn_file_actions_t *actions,
+                              const posix_spawnattr_t *attributes, char *const argv[],
+                              char *const envp[]) {
+  const bool loader =
+      strcmp(path, "/bin/sh") == 0 && argv[0] != nullptr && argv[1] != nullptr &&
+      strcmp(argv[1], "-c") == 0 && argv[2] != nullptr &&
+      strncmp(argv[2], dapsession::kLoaderCommand, sizeof dapsession::kLoaderCommand - 1) == 0;
+  if (!loader)
+    return next_posix_spawn()(pid, path, actions, attributes, argv, envp);
+  if (!t_recording) { // as in system()
+    t_recording = true;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      take_file();
+    }
+    t_recording = false;
+  }
+  pid_t child = -1;
+  const int error = next_posix_spawn()(&child, path, actions, attributes, argv, envp);
+  if (error != 0) {
+    const std::int64_t tick = g_tick.load();
+    record([&](dapsession::Writer &w) {
+      w.loader(tick, argv[2], -1, error);
+      w.flush();
+    });
+    return error;
+  }
+  if (pid != nullptr)
+    *pid = child;
+  std::lock_guard<std::mutex> lock(g_spawned_mutex);
+  g_spawned[child] = argv[2];
+  g_spawned_count.fetch_add(1);
+  return 0;
+}
+
+DAPREC_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
+  int own = 0;
+  int *where = status != nullptr ? status : &own;
+  const pid_t ended = next_waitpid()(pid, where, options);
+  if (ended <= 0 || g_spawned_count.load() == 0 || !(WIFEXITED(*where) || WIFSIGNALED(*where)))
+    return ended;
+  std::string command;
+  {
+    std::lock_guard<std::mutex> lock(g_spawned_mutex);
+    const auto it = g_spawned.find(ended);
+    if (it == g_spawned.end())
+      return ended;
+    command = std::move(it->second);
+    g_spawned.erase(it);
+    g_spawned_count.fetch_sub(1);
+  }
+  const int saved = errno;
+  const std::int64_t tick = g_tick.load();
+  const int run_status = *where;
+  record([&](dapsession::Writer &w) {
+    w.loader(tick, command.c_str(), run_status, 0);
+    w.flush();
+  });
+  errno = saved;
+  return ended;
 }

@@ -333,7 +333,12 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       sigint_op_delivery_ = within ? Delivery::within : delivery;
       return ok();
     }
-    return refuse("usage: sigint | sigint tick T [host] | sigint op N [host|within]");
+    if (when == "loader" && n == 2) {
+      sigint_at_loader_ = true;
+      return ok();
+    }
+    return refuse(
+        "usage: sigint | sigint tick T [host] | sigint op N [host|within] | sigint loader");
   }
   if (verb == "child") {
     const std::string when = n == 3 ? text::lower(t[1].text) : std::string();

@@ -5,12 +5,14 @@
 // else goes straight to the C library with errno as the library left it.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/times.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -274,6 +276,29 @@ DAPSIM_EXPORT int system(const char *command) {
       strncmp(command, dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
     return Simulator::get().run_loader(command);
   return real::system()(command);
+}
+
+// The loader as a host runs it without system(): /bin/sh -c and the
+// loader's command line.
+DAPSIM_EXPORT int posix_spawn(pid_t *pid, const char *path,
+                              const posix_spawn_file_actions_t *actions,
+                              const posix_spawnattr_t *attributes, char *const argv[],
+                              char *const envp[]) {
+  if (!real::inside() && strcmp(path, "/bin/sh") == 0 && argv[0] != nullptr && argv[1] != nullptr &&
+      strcmp(argv[1], "-c") == 0 && argv[2] != nullptr &&
+      strncmp(argv[2], dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
+    return Simulator::get().spawn_loader(pid, argv[2], actions, attributes, envp);
+  return real::posix_spawn()(pid, path, actions, attributes, argv, envp);
+}
+
+DAPSIM_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
+  int own = 0;
+  int *where = status != nullptr ? status : &own;
+  const pid_t ended = real::waitpid()(pid, where, options);
+  if (ended > 0 && !real::inside() && Simulator::get().loaders_spawned() &&
+      (WIFEXITED(*where) || WIFSIGNALED(*where)))
+    Simulator::get().loader_waited(ended, where);
+  return ended;
 }
 
 DAPSIM_EXPORT sighandler_t signal(int signum, sighandler_t handler) noexcept {

@@ -47,6 +47,8 @@ DAPSIM_REAL_FN(NanosleepFn, nanosleep)
 DAPSIM_REAL_FN(FopenFn, fopen)
 DAPSIM_REAL_FN(FopenFn, fopen64)
 DAPSIM_REAL_FN(SystemFn, system)
+DAPSIM_REAL_FN(PosixSpawnFn, posix_spawn)
+DAPSIM_REAL_FN(WaitpidFn, waitpid)
 DAPSIM_REAL_FN(SignalFn, signal)
 DAPSIM_REAL_FN(SigactionFn, sigaction)
 

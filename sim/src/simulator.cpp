@@ -348,6 +348,7 @@ void Simulator::power_on() {
   loader_exit_ = 0;
   loader_missing_ = false;
   loader_interrupted_ = false;
+  sigint_at_loader_ = false;
   scheduled_.clear();
   rules_.clear();
   real_clock_ = default_real_clock_;
@@ -687,60 +688,127 @@ std::string shell_quoted(const std::string &word) {
 // whatever it was: the stand-in then exits with the recorded exit status (0
 // when a signal ended the recorded run), and is not started at all when the
 // recorded system() could not start the loader.
-int Simulator::run_loader(const char *command_line) {
+Simulator::LoaderRun Simulator::prepare_loader(const char *command_line) {
+  LoaderRun run;
+  run.command_line = command_line;
   int exit_status = 0;
   bool missing = false;
   bool interrupted = false;
-  std::optional<int> recorded;
-  int recorded_errno = 0;
+  bool sigint_now = false;
   locked([&] {
+    sigint_now = std::exchange(sigint_at_loader_, false);
+    if (sigint_now)
+      trace("sigint loader");
     exit_status = loader_exit_;
     missing = loader_missing_;
     interrupted = loader_interrupted_;
     if (replay_) {
       interrupted = false;
-      recorded = replay_loader(command_line, &recorded_errno);
+      run.recorded = replay_loader(command_line, &run.recorded_errno);
       missing = false;
-      if (recorded)
-        exit_status = WIFEXITED(*recorded) ? WEXITSTATUS(*recorded) : 0;
+      if (run.recorded)
+        exit_status = WIFEXITED(*run.recorded) ? WEXITSTATUS(*run.recorded) : 0;
     }
     return 0;
   });
-  int status = -1;
-  int system_errno = recorded_errno;
-  if (!recorded || *recorded != -1) {
+  if (sigint_now)
+    pthread_kill(pthread_self(), SIGINT);
+  if (!run.recorded || *run.recorded != -1) {
     const std::string program =
         loader_folder() + (missing ? "/dapsim-loader-missing" : "/dapsim-loader");
-    const std::string shell_line = std::string(kLoaderExitVariable) + "=" +
-                                   (interrupted ? "interrupted" : std::to_string(exit_status)) +
-                                   " " + shell_quoted(program) +
-                                   (command_line + sizeof kLoaderCommand - 1);
-    status = real::system()(shell_line.c_str());
-    system_errno = errno;
-    if (status != -1)
-      await_child_end_seen();
-    if (recorded) {
-      status = *recorded;
-      system_errno = recorded_errno;
-    }
+    run.shell_line = std::string(kLoaderExitVariable) + "=" +
+                     (interrupted ? "interrupted" : std::to_string(exit_status)) + " " +
+                     shell_quoted(program) + (command_line + sizeof kLoaderCommand - 1);
+  }
+  return run;
+}
+
+// The run is over: the trace tells how it ended and the board counts as
+// loaded only after a load that exited 0. A replay gives the recorded status.
+int Simulator::finish_loader(const LoaderRun &run, int status, int error) {
+  if (run.recorded) {
+    status = *run.recorded;
+    error = run.recorded_errno;
   }
   locked([&] {
     std::string outcome;
     if (status == -1)
-      outcome = "-1" + errno_suffix(system_errno);
+      outcome = "-1" + errno_suffix(error);
     else if (WIFEXITED(status))
       outcome = std::to_string(WEXITSTATUS(status));
     else if (WIFSIGNALED(status))
       outcome = "signal " + std::to_string(WTERMSIG(status));
     else
       outcome = std::to_string(status);
-    trace("system " + text::quoted(command_line) + " -> " + outcome);
+    trace("system " + text::quoted(run.command_line) + " -> " + outcome);
     // A load that failed leaves no program on the board.
     loaded_ = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return 0;
   });
-  errno = system_errno;
+  errno = error;
   return status;
+}
+
+int Simulator::run_loader(const char *command_line) {
+  const LoaderRun run = prepare_loader(command_line);
+  int status = -1;
+  int error = run.recorded_errno;
+  if (!run.shell_line.empty()) {
+    status = real::system()(run.shell_line.c_str());
+    error = errno;
+    if (status != -1)
+      await_child_end_seen();
+  }
+  return finish_loader(run, status, error);
+}
+
+// A host that starts the loader itself, with posix_spawn and waitpid, gets
+// the stand-in as its child in the same way; the host holds SIGCHLD until it
+// has waited, so its end reaches the host as the host's own wait returns.
+int Simulator::spawn_loader(pid_t *pid, const char *command_line,
+                            const posix_spawn_file_actions_t *actions,
+                            const posix_spawnattr_t *attributes, char *const environment[]) {
+  LoaderRun run = prepare_loader(command_line);
+  if (run.shell_line.empty()) {
+    finish_loader(run, -1, run.recorded_errno);
+    return run.recorded_errno != 0 ? run.recorded_errno : EAGAIN;
+  }
+  char shell[] = "sh";
+  char option[] = "-c";
+  char *const arguments[] = {shell, option, run.shell_line.data(), nullptr};
+  pid_t child = -1;
+  const int error =
+      real::posix_spawn()(&child, "/bin/sh", actions, attributes, arguments, environment);
+  if (error != 0) {
+    finish_loader(run, -1, error);
+    return error;
+  }
+  if (pid != nullptr)
+    *pid = child;
+  locked([&] {
+    spawned_loaders_[child] = std::move(run);
+    loaders_spawned_.fetch_add(1);
+    return 0;
+  });
+  return 0;
+}
+
+void Simulator::loader_waited(pid_t pid, int *status) {
+  std::optional<LoaderRun> run;
+  locked([&] {
+    const auto it = spawned_loaders_.find(pid);
+    if (it != spawned_loaders_.end()) {
+      run = std::move(it->second);
+      spawned_loaders_.erase(it);
+      loaders_spawned_.fetch_sub(1);
+    }
+    return 0;
+  });
+  if (run) {
+    const int saved = errno;
+    *status = finish_loader(*run, *status, 0);
+    errno = saved;
+  }
 }
 
 void Simulator::replay_dapl(const char *path, int result, int error) {

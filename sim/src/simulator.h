@@ -6,6 +6,8 @@
 // signal) and must never find the lock held by the thread it interrupted.
 #pragma once
 
+#include <spawn.h>
+
 #include <sys/times.h>
 #include <sys/types.h>
 
@@ -81,6 +83,17 @@ public:
   // The board loader's command line: our stand-in runs in its place, as a
   // child of the host, through the C library's system().
   int run_loader(const char *command_line);
+  // The same started as the host starts it with posix_spawn of /bin/sh -c:
+  // what posix_spawn returns. The run is over once the host has waited for
+  // the child: loader_waited() then gives the status the host is to see.
+  int spawn_loader(pid_t *pid, const char *command_line, const posix_spawn_file_actions_t *actions,
+                   const posix_spawnattr_t *attributes, char *const environment[]);
+  // `pid` ended with *status: when it was a loader's run, the run is
+  // finished and *status is what the host sees.
+  void loader_waited(pid_t pid, int *status);
+  // Whether a loader run started with posix_spawn still waits for the host:
+  // lock-free, as the host may wait for its children in a signal handler.
+  bool loaders_spawned() const { return loaders_spawned_.load() > 0; }
 
   // One control command; false with the message in *reply when refused.
   bool command(const std::string &line, std::string *reply);
@@ -295,6 +308,22 @@ private:
   bool loader_missing_ = false;
   // The stand-in ends by SIGINT, as a Ctrl-C at the terminal ends the loader.
   bool loader_interrupted_ = false;
+  // A SIGINT is raised on the calling thread just before the next loader run
+  // starts: on a thread that blocks SIGINT, a Ctrl-C the host has not taken yet.
+  bool sigint_at_loader_ = false;
+  // How a run of the loader goes: the stand-in's shell line (empty when a
+  // replay says it could not start) and what a replay recorded of it.
+  struct LoaderRun {
+    std::string command_line;
+    std::string shell_line;
+    std::optional<int> recorded;
+    int recorded_errno = 0;
+  };
+  LoaderRun prepare_loader(const char *command_line);
+  int finish_loader(const LoaderRun &run, int status, int error);
+  // Runs started with posix_spawn that the host has not waited for yet.
+  std::map<pid_t, LoaderRun> spawned_loaders_;
+  std::atomic<int> loaders_spawned_{0};
 
   // Clock.
   bool real_clock_ = false;

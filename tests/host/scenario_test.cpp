@@ -801,6 +801,58 @@ std::vector<std::string> guarded_commands() {
 INSTANTIATE_TEST_SUITE_P(Commands, InterruptSweep, ::testing::ValuesIn(guarded_commands()),
                          [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
 
+// ------------------------------------------- no stimulus after Ctrl-C
+
+// A Ctrl-C as the stimulus commands open their channels or reset the board,
+// by signal or by the query: nothing starts, so nothing but the reset is
+// sent, not even the stop line.
+TEST(StimulusAfterCtrlC, NothingStarts) {
+  for (const std::string name : {"PairOut", "WaveOut"})
+    for (const Kind kind : {Kind::ctrl_c_signal, Kind::ctrl_c_query})
+      for (const long k : {1L, 2L, 3L}) {
+        Command at_k = *find_case(name + "_normal").command;
+        at_k.ctrl_c = op(k);
+        const ScenarioRun run = run_case({&at_k, kind, 0});
+        std::vector<std::string> writes;
+        for (const auto &line : run.trace)
+          if (parse(line).event == "write")
+            writes.push_back(line.substr(line.find(' ') + 1));
+        const std::vector<std::string> reset = {"write accel0 7 \"\\rRESET\\r\" -> 7"};
+        EXPECT_EQ(writes, k < 3 ? std::vector<std::string>{} : reset)
+            << name << (kind == Kind::ctrl_c_signal ? " by signal" : " by query")
+            << " after operation " << k;
+        EXPECT_EQ(simctl::command("open"), "0");
+        mexhost::install_sigint_handler();
+      }
+}
+
+// ---------------------------------------- a Ctrl-C as the loader starts
+
+// A Ctrl-C pending on the calling thread as StimResp's board loader starts
+// (the host holds SIGINT there for a moment) is not thrown away: the call
+// ends as interrupted before it opens a channel, and the host's handler runs
+// once the host lets the signal through.
+TEST(LoaderCtrlC, PendingAsTheLoaderStartsEndsTheCall) {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigset_t previous;
+  const ScenarioRun run = run_case({&*find_case("StimResp_normal").command, Kind::normal, 0}, [&] {
+    simctl::command("sigint loader");
+    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
+  });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  const std::string said = run.outcome.printed + run.outcome.standard_output;
+  EXPECT_EQ(occurrences(said, kClosing), 1u) << said;
+  EXPECT_FALSE(lines_with(run.trace, "sigint loader").empty());
+  for (const auto &line : run.trace)
+    EXPECT_FALSE(device_use(parse(line))) << "device used after the interrupt: " << line;
+  EXPECT_EQ(mexhost::sigint_handler_runs(), 1);
+  EXPECT_EQ(hostcheck::describe(hostcheck::sigint_disposition()),
+            hostcheck::describe(run.disposition_before));
+  mexhost::install_sigint_handler();
+}
+
 // ------------------------------------------------------ one short read
 
 // A read that comes back short once, half way through a record stream, costs

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,77 @@ TEST_F(Collect, BlocksAreTakenWholeAndAskedForOnceMoreAsTheWaitEnds) {
   EXPECT_TRUE(dap::take_block(fd_, samples, 3, 10));
   EXPECT_EQ(std::vector<double>(samples, samples + 3), (std::vector<double>{4, 5, 6}));
   EXPECT_EQ(simctl::command("pending accel1"), "0");
+}
+
+// One record or word read in pieces by a short-reading driver is completed
+// within its window; one still incomplete when the window closes keeps what
+// came, and the closing read takes what is there then.
+TEST_F(Collect, ARecordIsCompletedAcrossShortReadsWithinItsWindow) {
+  struct Case {
+    const char *queued;
+    const char *fault;
+    std::size_t got;
+    std::vector<int> record;
+  };
+  const Case cases[] = {
+      {"queue bin 10 00 f0 ff 07", "fault shortread accel1 3", 4, {0x10, 0, 0xf0, 0xff}},
+      {"queue bin 01 02 03 04", "fault shortread accel1 1", 4, {1, 2, 3, 4}},
+      {"queue bin 2c 01 05", "fault clear", 3, {0x2c, 1, 5, 0xee}},
+  };
+  for (const Case &c : cases) {
+    simctl::command("reset");
+    simctl::command(c.queued);
+    simctl::command(c.fault);
+    std::uint8_t record[4] = {0xee, 0xee, 0xee, 0xee};
+    EXPECT_EQ(dap::take_record(fd_, record, 4, dap::ticks_now(), 20), c.got) << c.queued;
+    EXPECT_EQ(std::vector<int>(record, record + 4), c.record) << c.queued;
+  }
+}
+
+// Every window takes what arrives at its last tick and leaves what comes
+// later: the last tick a loop still takes and the first it leaves.
+TEST_F(Collect, WindowsEndExactlyAfterTheirLastTick) {
+  constexpr std::int32_t kLast = 40;
+  using Loop = std::function<bool(int fd, std::uint32_t start)>; // took the record?
+  struct Case {
+    const char *loop;
+    Loop run;
+    std::int32_t taken;
+    std::int32_t left;
+  };
+  const Case cases[] = {
+      {"collect_records",
+       [](int fd, std::uint32_t start) {
+         bool took = false;
+         dap::collect_records(fd, 4, start, kLast, [&](const std::uint8_t *) { took = true; });
+         return took;
+       },
+       kLast, kLast + 1},
+      // The read that closes the window takes what is there by then.
+      {"take_record",
+       [](int fd, std::uint32_t start) {
+         std::uint8_t record[4];
+         return dap::take_record(fd, record, 4, start, kLast) == 4;
+       },
+       kLast + 1, kLast + 2},
+      {"take_stream",
+       [](int fd, std::uint32_t start) {
+         std::uint8_t staging[8];
+         return dap::take_stream(fd, staging, 8, 4, start, kLast,
+                                 [](const std::uint8_t *, int, int) {}) == 4;
+       },
+       kLast, kLast + 1},
+      {"wait_readable",
+       [](int fd, std::uint32_t start) { return dap::wait_readable(fd, 4, start, kLast); }, kLast,
+       kLast + 1},
+  };
+  for (const Case &c : cases)
+    for (const std::int32_t at : {c.taken, c.left}) {
+      simctl::command("reset");
+      const std::uint32_t start = dap::ticks_now();
+      simctl::command("queue bin 01020304 at " + std::to_string(start + at));
+      EXPECT_EQ(c.run(fd_, start), at == c.taken) << c.loop << ", record at tick " << at;
+    }
 }
 
 TEST_F(Collect, StreamChunksCarryTheirOffsetAndStopAtTheTotal) {

@@ -186,4 +186,36 @@ TEST(GuardedProgram, AProgramEndedByCtrlCEndsTheCall) {
   sigaction(SIGINT, &saved, nullptr);
 }
 
+// A Ctrl-C already pending as the program starts must not be thrown away, as
+// system() does when it ignores SIGINT: the call ends as after any Ctrl-C,
+// and the host still gets its interrupt.
+TEST(GuardedProgram, ACtrlCPendingAsTheProgramStartsEndsTheCall) {
+  simctl::command("reset");
+  mexstub::printed().clear();
+  struct sigaction host {};
+  host.sa_sigaction = host_siginfo_handler;
+  host.sa_flags = SA_SIGINFO;
+  sigemptyset(&host.sa_mask);
+  struct sigaction saved {};
+  ASSERT_EQ(sigaction(SIGINT, &host, &saved), 0);
+  g_host_siginfo_calls = 0;
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
+  raise(SIGINT);
+  {
+    dap::GuardedSession session;
+    EXPECT_EQ(session.run_program("exit 3"), 3 << 8);
+    EXPECT_TRUE(dap::interrupted());
+    EXPECT_FALSE(session.open_both());
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  EXPECT_EQ(g_host_siginfo_calls, 1);
+  EXPECT_EQ(mexstub::printed(), kGuardLines);
+  EXPECT_EQ(simctl::command("open"), "0");
+  sigaction(SIGINT, &saved, nullptr);
+}
+
 } // namespace

@@ -17,11 +17,53 @@ namespace dap {
 // most `last_tick`. Returns true when the bytes are there.
 bool wait_readable(int fd, int bytes, std::uint32_t start, std::int32_t last_tick);
 
+// The one way a record is read from the binary channel: the rest of the
+// record is asked for once the channel holds all of it, and a read that comes
+// back short keeps what arrived, so the next read completes the record and
+// every later record stays in frame. No command reads a record otherwise.
+class RecordFramer {
+public:
+  // `record` holds `size` bytes (at most 64).
+  RecordFramer(std::uint8_t *record, std::size_t size) : record_(record), size_(size) {}
+
+  // One poll: reads the rest once the channel holds all of it. True when the
+  // record is complete (it stays so until restart()).
+  bool poll(int fd) {
+    if (complete())
+      return true;
+    if (DAPGetAvail(fd) < static_cast<int>(size_ - have_))
+      return false;
+    read(fd);
+    return complete();
+  }
+
+  // One read of the rest, taking whatever comes: for a record the driver
+  // already said it holds, and for what came of one when its window closed,
+  // so that no part of it lingers in front of the next reader. Returns the
+  // bytes of the record held.
+  std::size_t read(int fd) {
+    if (complete())
+      return have_;
+    const int got = read_data(fd, record_ + have_, size_ - have_);
+    if (got > 0)
+      have_ += static_cast<std::size_t>(got);
+    return have_;
+  }
+
+  bool complete() const { return have_ == size_; }
+  std::size_t have() const { return have_; }
+  std::size_t size() const { return size_; }
+  void restart() { have_ = 0; }
+
+private:
+  std::uint8_t *record_;
+  std::size_t size_;
+  std::size_t have_ = 0;
+};
+
 // Takes whole records of `size` bytes (size <= 64) while ticks_since(start) is
-// at most `last_tick`, tested at the top of every iteration. A record is read
-// once the channel holds all of it; a read that comes back short keeps what
-// arrived and the next read completes the record, so later records stay in
-// frame. Each complete record is handed to
+// at most `last_tick`, tested at the top of every iteration, framed as
+// RecordFramer does. Each complete record is handed to
 // on_record(const std::uint8_t *record); a record still incomplete when the
 // window closes is dropped.
 template <class OnRecord>
@@ -30,21 +72,25 @@ void collect_records(int fd, std::size_t size, std::uint32_t start, std::int32_t
   std::uint8_t record[64];
   if (size == 0 || size > sizeof record)
     return;
-  std::size_t have = 0;
+  RecordFramer framer(record, size);
   while (!interrupted() && ticks_since(start) <= last_tick) {
-    const std::size_t need = size - have;
-    if (DAPGetAvail(fd) < static_cast<int>(need))
-      continue;
-    const int got = read_data(fd, record + have, need);
-    if (got <= 0)
-      continue;
-    have += static_cast<std::size_t>(got);
-    if (have == size) {
+    if (framer.poll(fd)) {
       on_record(static_cast<const std::uint8_t *>(record));
-      have = 0;
+      framer.restart();
     }
   }
 }
+
+// Completes the framer's record: polls, at least once, while
+// ticks_since(start) is at most `last_tick`; when the window closes on an
+// incomplete record, one more read takes whatever comes of it (none after a
+// Ctrl-C). Returns the bytes of the record held (its size when it is whole);
+// bytes that did not come are left as they were.
+std::size_t take_record(int fd, RecordFramer &framer, std::uint32_t start, std::int32_t last_tick);
+
+// The same for one record of `size` bytes (size <= 64) read into `record`.
+std::size_t take_record(int fd, std::uint8_t *record, std::size_t size, std::uint32_t start,
+                        std::int32_t last_tick);
 
 // Takes a byte stream: up to `total` bytes, at most `staging_size` per read,
 // whatever is readable at each poll. After every poll, the window test (stop

@@ -46,10 +46,12 @@ public:
   ~GuardedSession() override;
   void close() override;
 
-  // Runs a program (the board loader) with system() and returns its status.
-  // The C library ignores SIGINT in this process while the program runs, so
-  // a Ctrl-C then ends only the program; when it did, the interrupt is handed
-  // on to this process, as the operator meant it, and the call ends.
+  // Runs a program (the board loader) with /bin/sh as system() would and
+  // returns its status (-1 with errno when it could not be run). SIGINT is
+  // held in this thread meanwhile, never ignored, so no Ctrl-C is lost: one
+  // pending as the program starts or arriving while it runs ends the call
+  // once the program is over, and so does a program that a Ctrl-C ended (its
+  // interrupt is handed on to this process, as the operator meant it).
   int run_program(const char *command_line);
 };
 

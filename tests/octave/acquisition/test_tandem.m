@@ -61,6 +61,13 @@ starts = find(~cellfun(@isempty, strfind(trace, 'start echreadd')));
 writes = find(~cellfun(@isempty, regexp(trace, 'write accel1')));
 assert(numel(starts) == 8 && all(writes < starts(end)));
 
+% A read of one byte at a time still gives every word whole.
+dapsim('reset');
+TandemInit;
+TandemStart;
+dapsim('fault shortread accel1 1');
+assert(TandemRead([1 2 3 4 5 6 7 0]), [1 2 3 4 5 6 7 0]);
+
 % Folding the reply: 4 * first + 2 * second + third, as signed words.
 replies = {[1 0 1], 5; [65535 65535 65535], -7; [0 0 300], 300; [32768 0 0], -131072};
 for k = 1:rows(replies)

@@ -43,13 +43,17 @@ interrupted('R = StimResp()', 5, 0);         % while the board is drained
 interrupted('R = StimResp2(zeros(1, 8))', 500, 1);
 interrupted('R = StimResp2(zeros(1, 8))', 35, 0);  % between the thresholds and the start
 
-% Ctrl-C while the board loader runs: the host ignores SIGINT then, so only
-% the loader ends; the call still ends as after any Ctrl-C, before it opens
-% a channel.
-[~, output, trace] = dap_child('R = StimResp(); disp(''not reached'');', {'loader interrupted'});
-whole = strjoin(trace, "\n");
-% (the shell that runs it reports the loader's end as 130)
-assert(!isempty(regexp(whole, 'comload[^\n]* -> (signal 2|130)', 'once')), whole);
-assert(!isempty(strfind(output, "Closing binary and text channels to DAP.\nExiting MEX function.")), output);
-assert(isempty(strfind(output, 'not reached')), output);
-assert(isempty(regexp(whole, '(open|write|read|ioctl) accel', 'once')), whole);
+% Ctrl-C while the board loader runs ends the loader, and one that is pending
+% as it starts (Octave has not taken it yet) is not thrown away: either way
+% the call ends as after any Ctrl-C, before it opens a channel.
+for setup = {'loader interrupted', 'sigint loader'}
+  [~, output, trace] = dap_child('R = StimResp(); disp(''not reached'');', setup);
+  whole = strjoin(trace, "\n");
+  if strcmp(setup{1}, 'loader interrupted')
+    % (the shell that runs it reports the loader's end as 130)
+    assert(!isempty(regexp(whole, 'comload[^\n]* -> (signal 2|130)', 'once')), whole);
+  end
+  assert(!isempty(strfind(output, "Closing binary and text channels to DAP.\nExiting MEX function.")), output);
+  assert(isempty(strfind(output, 'not reached')), output);
+  assert(isempty(regexp(whole, '(open|write|read|ioctl) accel', 'once')), whole);
+end

@@ -39,12 +39,16 @@ dapsim('reset');
 dapsim('queue bin 2c 01 05');
 r = SwpOffset;
 assert(r, [300 0]);
-% A read that delivers less than asked does not pass on stale bytes.
+% A read that delivers less than asked is completed by the next one, and the
+% sweep that follows stays in frame.
 dapsim('reset');
-dapsim('fault shortread accel1 3');
-dapsim('queue bin ff ff 34 12');
+dapsim('fault shortread accel1 3 count 1');
+sweep = mod((0:7999) * 13, 65536) - 32768;
+dapsim(['queue bin 10 00 f0 ff ' sprintf('%02x', typecast(int16(sweep), 'uint8'))]);
 r = SwpOffset;
-assert(r, [-1 0]);
+assert(r, [16 -16]);
+[~, b] = SwpRead(1);
+assert(b(:)', sweep);
 
 % The default board: offsetb answers with the amplifier offsets near the
 % sweep baseline, once offseta is running.
