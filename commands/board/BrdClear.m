@@ -20,5 +20,6 @@
 %   Errors:   dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed     a drain ended because reads kept failing;
 %             dap:drainBounded    a drain stopped after 10 s of data.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also BrdCmd, BrdLoad, BrdLoadPath.

@@ -23,5 +23,6 @@
 %     dap:usage           no argument, or one that is not text
 %                         ("Could not convert string data.");
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also BrdClear, BrdLoad, BrdLoadPath.

@@ -29,5 +29,6 @@
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also PairSend, PairInit, PairStart, WaveOut.

@@ -17,5 +17,6 @@
 %   during the wait, the start line is not sent.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also PairInit, PairSend, PairOut.

@@ -22,5 +22,6 @@
 %     dap:usage           no argument, or not a real double array of at
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also WaveInit, WaveHalt, WaveOut.

@@ -15,5 +15,6 @@
 %   channels are closed and the host acts on the interrupt.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also WaveInit, WaveData, WaveOut.

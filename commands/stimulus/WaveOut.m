@@ -27,5 +27,6 @@
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also WaveInit, WaveData, WaveHalt, PairOut.

@@ -15,7 +15,9 @@ void command(const dap::mex::Call &call) {
   result.hand_to(call.plhs[0]);
   double *offsets = result.data();
 
-  DAPSendLine(session.text(), "start offseta,offsetb\r");
+  // Tasks the board never heard of send no record: no window to wait out.
+  if (!dap::start_tasks(session.text(), "start offseta,offsetb\r"))
+    return;
   // Read however the wait ended, so that part of a record does not linger in
   // front of the next sweep.
   dap::wait_readable(session.binary(), kRecordBytes, dap::ticks_now(), kLastTickOfWindow);

@@ -24,5 +24,6 @@
 %     dap:usage           no argument, or one that is not a non-empty
 %                         real double array;
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   See also SwpInit, SwpOpen, SwpRead, SwpOffset, SwpStop, SwpClose.

@@ -33,5 +33,8 @@
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the program (or of the v1 line), the call returns at once
+%            with zeros.
 %
 %   See also SwpClose, SwpInit, SwpRead.
