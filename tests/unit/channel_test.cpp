@@ -239,6 +239,13 @@ TEST_F(ChannelOperations, RefusedWritesAreSaidOncePerCall) {
   EXPECT_NE(g_warnings[0].find(" to descriptor " + std::to_string(text_) + " "), std::string::npos)
       << g_warnings[0];
   dap::detail::name_channel(binary_, nullptr);
+  // A write that Ctrl-C kept from being made is nothing to hear about.
+  dap::detail::set_warning_sink(keep_warning);
+  g_warnings.clear();
+  dap::detail::set_interrupted(true);
+  EXPECT_EQ(DAPSendLine(text_, "x\r"), -1);
+  dap::detail::set_interrupted(false);
+  EXPECT_TRUE(g_warnings.empty());
 }
 
 // A program that cannot be sent is said so, with the path and the reason;
