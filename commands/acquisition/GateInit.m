@@ -19,7 +19,9 @@
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
 %   Warning: dap:transferBounded  the transfer stopped after 16 MiB.
-%   Warning: dap:programNotFound  a program file could not be opened or read.
+%   Warning: dap:programNotFound  a program file could not be opened or read,
+%            or is no regular file (a FIFO or device: refused at once).
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (the gate's tasks start as the file is loaded):
 %     GateInit;

@@ -40,20 +40,22 @@ void command(const dap::mex::Call &call) {
   DAPFlush(binary);
   DAPFlush(text);
 
-  DAPSendLine(text, "start smarta,smartb\r");
-  dap::collect_records(binary, kRecordBytes, dap::ticks_now(), kLastTick,
-                       [&](const std::uint8_t *record) {
-                         const int channel = dap::le_i16(record);
-                         // A channel the matrix has no column for is read and dropped.
-                         if (channel < 0 || channel >= kChannels || kept[channel] >= kCap)
-                           return;
-                         double *out = smart + channel * kRows + kept[channel] * kRowsPerRecord;
-                         out[0] = dap::le_u32(record + 2);
-                         out[1] = dap::le_u32(record + 6);
-                         out[2] = dap::le_i16(record + 10);
-                         ++kept[channel];
-                       });
-  DAPSendLine(text, "stop smartb\r");
+  // Tasks the board never heard of send nothing: no window to wait out.
+  if (dap::start_tasks(text, "start smarta,smartb\r")) {
+    dap::collect_records(binary, kRecordBytes, dap::ticks_now(), kLastTick,
+                         [&](const std::uint8_t *record) {
+                           const int channel = dap::le_i16(record);
+                           // A channel the matrix has no column for is read and dropped.
+                           if (channel < 0 || channel >= kChannels || kept[channel] >= kCap)
+                             return;
+                           double *out = smart + channel * kRows + kept[channel] * kRowsPerRecord;
+                           out[0] = dap::le_u32(record + 2);
+                           out[1] = dap::le_u32(record + 6);
+                           out[2] = dap::le_i16(record + 10);
+                           ++kept[channel];
+                         });
+    DAPSendLine(text, "stop smartb\r");
+  }
   session.close();
 
   for (int l = 0; l <= kRampEnd; ++l)

@@ -31,6 +31,8 @@
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the start line, the call returns at once (zeros, ramp).
 %
 %   Example:
 %     BrdLoad('smart'); m = SmartRead;   % 3000 x 9, after about 6.5 s

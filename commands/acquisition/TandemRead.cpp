@@ -74,7 +74,9 @@ void command(const dap::mex::Call &call) {
     const std::uint32_t t0 = dap::ticks_now();
     if (!dap::wait_ticks_from(t0, 1))
       break;
-    DAPSendLine(text, "start echreadd,echreadc\r");
+    // A channel whose tasks the board never heard of has no reply to wait for.
+    if (!dap::start_tasks(text, "start echreadd,echreadc\r"))
+      continue;
     dap::wait_readable(binary, static_cast<int>(kRecordBytes), t0, kReplyWindow);
     if (dap::interrupted())
       break;

@@ -32,6 +32,8 @@
 %     dap:badArgument     a pulse count above 1000000;
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; a channel whose
+%            start line it took none of gets 0 without a wait.
 %
 %   Example:
 %     TandemInit; TandemStart;

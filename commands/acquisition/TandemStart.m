@@ -15,6 +15,7 @@
 %   MEX function.", lets go of both channels and passes the interrupt on.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example:
 %     TandemInit; TandemStart;

@@ -36,7 +36,9 @@ void command(const dap::mex::Call &call) {
   if (!dap::wait_ticks(10))
     return;
 
-  DAPSendLine(text, "start spikera,spikerb\r");
+  // Tasks the board never heard of send nothing: no window to wait out.
+  if (!dap::start_tasks(text, "start spikera,spikerb\r"))
+    return;
   std::size_t next = 0;
   dap::collect_records(binary, kRecordBytes, dap::ticks_now(), kLastTick,
                        [&](const std::uint8_t *record) {

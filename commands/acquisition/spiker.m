@@ -30,6 +30,8 @@
 %
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the start line, the call returns at once with zeros.
 %
 %   Example:
 %     SpikerInit; s = spiker;              % after about 11.4 s

@@ -20,6 +20,7 @@
 %   Errors:   dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed     a drain ended because reads kept failing;
 %             dap:drainBounded    a drain stopped after 10 s of data.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example:
 %     BrdClear   % resets the board; what it still sent is read and dropped

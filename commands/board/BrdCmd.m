@@ -24,6 +24,7 @@
 %     dap:usage           no argument, or one that is not text
 %                         ("Could not convert string data.");
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example:
 %     BrdCmd('let v1=0')   % "let v1=0" and a carriage return reach the

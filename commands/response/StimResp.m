@@ -33,6 +33,8 @@
 %   Errors:   dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the start line, the call returns at once with zeros.
 %
 %   Example:
 %     R = StimResp;                      % 300 x 9, after a little over 60 s

@@ -35,7 +35,9 @@ void command(const dap::mex::Call &call) {
   }
   if (!dap::wait_ticks(response::kSettleTicks))
     return;
-  DAPSendLine(session.text(), response::kStartTasks);
+  // Tasks the board never heard of send no events: no window to wait out.
+  if (!dap::start_tasks(session.text(), response::kStartTasks))
+    return;
   response::write_pulse_table(session);
   if (!response::collect_events(session, events, kWindowTicks))
     return;

@@ -35,6 +35,8 @@
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the start line, the call returns at once with zeros.
 %
 %   Example:
 %     R = StimResp2([0 0 0 0 32767 32767 32767 32767]);   % after about 11.5 s

@@ -32,6 +32,7 @@
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (twpls.dap must be in the current folder):
 %     PairOut(round(8000 * sin(2 * pi * (0:601) / 602)));   % the table is

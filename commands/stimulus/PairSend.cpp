@@ -37,7 +37,7 @@ Ending send_in_chunks(int fd, const std::vector<std::uint8_t> &table, std::size_
     const int room = std::max(DAPPutAvail(fd), 0);
     const std::size_t chunk = std::min(static_cast<std::size_t>(room) / 2 * 2, table.size() - sent);
     if (chunk > 0) {
-      const int written = DAPWrite(fd, table.data() + sent, chunk);
+      const int written = dap::write_some(fd, table.data() + sent, chunk);
       if (written < 0)
         return dap::interrupted() ? Ending::interrupted : Ending::channel_failed;
       if (written > 0) {

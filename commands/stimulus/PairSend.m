@@ -30,6 +30,7 @@
 %                                  5 s; the message gives how many entries
 %                                  went out;
 %     dap:PairSend:channelFailed   a write to the binary channel failed.
+%   Warning: dap:writeFailed  a write failed (with the reason), before the error.
 %
 %   Example:
 %     PairInit; PairStart;

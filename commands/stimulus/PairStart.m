@@ -17,6 +17,7 @@
 %   during the wait, the start line is not sent.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example:
 %     PairInit; PairStart;

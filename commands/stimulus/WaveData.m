@@ -22,6 +22,7 @@
 %     dap:usage           no argument, or not a real double array of at
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (test4.dap must be in the current folder):
 %     WaveInit;

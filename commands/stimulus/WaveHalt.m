@@ -15,6 +15,7 @@
 %   channels are closed and the host acts on the interrupt.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (test4.dap must be in the current folder):
 %     WaveInit;

@@ -20,6 +20,7 @@
 %   Errors:   dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Playback: WaveInit, WaveData(samples) for each table, WaveHalt.
 %

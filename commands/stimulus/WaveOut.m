@@ -30,6 +30,7 @@
 %                         least 602 elements;
 %     dap:tooManyOutputs  an output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example:
 %     WaveOut(round(12000 * sin(2 * pi * (0:601) / 301)))

@@ -17,6 +17,7 @@
 %   not sent, the channels are closed and the host acts on the interrupt.
 %
 %   Errors:  dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (a whole session):
 %     SwpInit; SwpStart(2);

@@ -15,7 +15,9 @@ void command(const dap::mex::Call &call) {
   result.hand_to(call.plhs[0]);
   double *offsets = result.data();
 
-  DAPSendLine(session.text(), "start offseta,offsetb\r");
+  // Tasks the board never heard of send no record: no window to wait out.
+  if (!dap::start_tasks(session.text(), "start offseta,offsetb\r"))
+    return;
   // A record that a short read leaves incomplete is completed within the
   // window; however the window ended, what came of the record is taken, so
   // that no part of it lingers in front of the next sweep.

@@ -25,6 +25,8 @@
 %   Errors:  dap:tooManyOutputs  more than one output was asked for.
 %   Warning: dap:readFailed  a read of the binary channel failed; what it
 %            would have held stays 0.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the start line, the call returns at once with zeros.
 %
 %   Example (a whole session):
 %     SwpInit; SwpStart(2);

@@ -23,6 +23,7 @@
 %     dap:usage           no argument, or one that is not a non-empty
 %                         real double array;
 %     dap:tooManyOutputs  an output was asked for.
+%   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
 %   Example (a whole session):
 %     SwpInit; SwpStart(2);

@@ -43,15 +43,24 @@ void command(const dap::mex::Call &call) {
   const char *program = program_for(letter[0]);
   if (program == nullptr)
     dap::mex::fail(dap::mex::kBadArgument, kUsage);
-  dap::send_dapl_file(session.text(), program);
+  bool refused = false;
+  dap::send_dapl_file(session.text(), program, &refused);
   if (!dap::wait_ticks(1))
     return;
 
   result.hand_to(call.plhs[0]);
   double *samples = result.data();
+  // The program starts the record tasks: a board that got none of it sends
+  // no block, and 400 windows would wait over an hour for nothing.
+  if (refused)
+    return;
 
-  // The v1 pulse is what the run records the board's answer to.
-  DAPSendLine(session.text(), "let v1=16384\r");
+  // The v1 pulse is what the run records the board's answer to; without it
+  // the tasks pass nothing on either.
+  if (!dap::start_tasks(session.text(), "let v1=16384\r")) {
+    DAPSendLine(session.text(), "stop recorda,recordb\r");
+    return;
+  }
   if (!dap::wait_ticks(kPulseTicks))
     return;
   DAPSendLine(session.text(), "let v1=0\r");

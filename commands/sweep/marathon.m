@@ -34,6 +34,9 @@
 %     dap:tooManyOutputs  more than one output was asked for.
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
+%   Warning: dap:writeFailed  the driver refused a write; if it took none
+%            of the program (or of the v1 line), the call returns at once
+%            with zeros.
 %
 %   Example:
 %     data = marathon('A');   % 1 x 200000 counts; on the simulated board

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,12 +43,78 @@ void warn(const char *id, const char *message) {
 
 // A program that cannot be sent is no error (the call goes on, as scripts
 // expect), but the operator hears which one and why.
-void warn_program(const char *path, const char *what, int error) {
-  char reason[128];
+void warn_program(const char *path, const char *what, const char *reason) {
   char message[256];
   std::snprintf(message, sizeof message, "DAPL program \"%s\" could not be %s: %s", path, what,
-                strerror_r(error, reason, sizeof reason));
+                reason);
   warn("dap:programNotFound", message);
+}
+
+void warn_program(const char *path, const char *what, int error) {
+  char reason[128];
+  warn_program(path, what, strerror_r(error, reason, sizeof reason));
+}
+
+// The channels the session holds, by the names the operator knows them by.
+struct ChannelName {
+  std::atomic<int> fd{-1};
+  std::atomic<const char *> name{nullptr};
+};
+ChannelName g_channel_names[2];
+
+// A call hears of its first refused write only: once the driver refuses,
+// every later write of the call is likely refused too.
+std::atomic<bool> g_write_refusal_said{false};
+
+// What was being sent, as the warning shows it: a line in C escapes (it
+// holds carriage returns), cut short if long.
+void describe_line(char *out, std::size_t size, const char *line) {
+  constexpr std::size_t kShown = 60;
+  std::size_t used = std::snprintf(out, size, "the line \"");
+  std::size_t i = 0;
+  for (; line[i] != '\0' && i < kShown && used + 8 < size; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    const char *escape = c == '\r'   ? "\\r"
+                         : c == '\n' ? "\\n"
+                         : c == '"'  ? "\\\""
+                         : c == '\\' ? "\\\\"
+                                     : nullptr;
+    if (escape != nullptr)
+      used += std::snprintf(out + used, size - used, "%s", escape);
+    else if (c < 0x20 || c >= 0x7f)
+      used += std::snprintf(out + used, size - used, "\\x%02x", c);
+    else
+      out[used++] = static_cast<char>(c);
+  }
+  std::snprintf(out + used, size - used, "%s\"", line[i] != '\0' ? "..." : "");
+}
+
+// A write that failed (`sent` < 0, `error` its errno) or took less than
+// `count` bytes: the operator hears which channel refused what, and why. A
+// write that a Ctrl-C kept from being made is nothing to hear about.
+void note_refused_write(int fd, const char *what, long sent, std::size_t count, int error) {
+  if (sent >= 0 && static_cast<std::size_t>(sent) >= count)
+    return;
+  if (sent < 0 && error == EINTR && dap::interrupted())
+    return;
+  if (g_write_refusal_said.exchange(true))
+    return;
+  char channel[32];
+  std::snprintf(channel, sizeof channel, "descriptor %d", fd);
+  for (const ChannelName &named : g_channel_names) {
+    const char *name = named.name.load();
+    if (name != nullptr && named.fd.load() == fd)
+      std::snprintf(channel, sizeof channel, "%s", name);
+  }
+  char reason[128];
+  char message[256];
+  if (sent < 0)
+    std::snprintf(message, sizeof message, "writing %s to %s failed: %s", what, channel,
+                  strerror_r(error, reason, sizeof reason));
+  else
+    std::snprintf(message, sizeof message, "writing %s to %s took %ld of %zu bytes", what, channel,
+                  sent, count);
+  warn("dap:writeFailed", message);
 }
 
 // Once Ctrl-C has ended the call, no device operation is made: the guard
@@ -91,13 +158,28 @@ int DAPSetTimeout(int fd, int timeout) {
 int DAPSendLine(int fd, const char *line) {
   if (withheld())
     return -1;
-  return static_cast<int>(write(fd, line, std::strlen(line)));
+  const std::size_t length = std::strlen(line);
+  const int sent = static_cast<int>(write(fd, line, length));
+  if (sent < 0 || static_cast<std::size_t>(sent) < length) {
+    const int error = errno;
+    char what[128];
+    describe_line(what, sizeof what, line);
+    note_refused_write(fd, what, sent, length, error);
+    errno = error;
+  }
+  return sent;
 }
 
-int DAPSendFile(int fd, const char *path) {
+namespace {
+
+int send_file(int fd, const char *path, bool *refused) {
+  if (refused != nullptr)
+    *refused = false;
   if (withheld())
     return -1;
-  const int file = open(path, O_RDONLY);
+  // Without blocking: a FIFO that no one writes to would hold the open, and
+  // with it the call, for good.
+  const int file = open(path, O_RDONLY | O_NONBLOCK);
   if (file < 0) {
     warn_program(path, "opened", errno);
     return -1;
@@ -108,8 +190,24 @@ int DAPSendFile(int fd, const char *path) {
     close(file);
     return 0;
   }
+  // A DAPL program is a file: a FIFO, a device (/dev/zero would stream for
+  // ever) or a folder is no program, however it is named.
+  struct stat status {};
+  if (fstat(file, &status) != 0) {
+    warn_program(path, "read", errno);
+    close(file);
+    return -1;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    close(file);
+    warn_program(path, "sent", "not a regular file");
+    return -1;
+  }
+  char what[128];
+  std::snprintf(what, sizeof what, "DAPL program \"%.96s\"", path);
   char block[kFileBlock];
   int total = 0;
+  bool read_any = false;
   for (long taken = 0;; taken += static_cast<long>(sizeof block)) {
     if (taken >= kTransferLimit) {
       warn("dap:transferBounded",
@@ -124,6 +222,7 @@ int DAPSendFile(int fd, const char *path) {
     }
     if (got == 0)
       break;
+    read_any = true;
     // The board ends DAPL lines with a carriage return; files are kept with
     // line feeds.
     for (ssize_t i = 0; i < got; ++i)
@@ -135,15 +234,24 @@ int DAPSendFile(int fd, const char *path) {
       return -1;
     }
     const ssize_t sent = write(fd, block, static_cast<std::size_t>(got));
+    note_refused_write(fd, what, static_cast<long>(sent), static_cast<std::size_t>(got), errno);
     if (sent < 0) {
       close(file);
+      if (refused != nullptr)
+        *refused = total == 0 && !dap::interrupted();
       return -1;
     }
     total += static_cast<int>(sent);
   }
   close(file);
+  if (refused != nullptr)
+    *refused = total == 0 && read_any;
   return total;
 }
+
+} // namespace
+
+int DAPSendFile(int fd, const char *path) { return send_file(fd, path, nullptr); }
 
 int DAPFlush(int fd) {
   char drain[kDrainBlock];
@@ -205,15 +313,59 @@ int dap::read_data(int fd, void *buffer, std::size_t count) {
   return got;
 }
 
-int DAPWrite(int fd, const void *buffer, std::size_t count) {
+int dap::write_some(int fd, const void *buffer, std::size_t count) {
   if (withheld())
     return -1;
-  return static_cast<int>(write(fd, buffer, count));
+  const int sent = static_cast<int>(write(fd, buffer, count));
+  if (sent < 0) {
+    const int error = errno;
+    char what[64];
+    std::snprintf(what, sizeof what, "a table of %zu bytes", count);
+    note_refused_write(fd, what, sent, count, error);
+    errno = error;
+  }
+  return sent;
+}
+
+int DAPWrite(int fd, const void *buffer, std::size_t count) {
+  const int sent = dap::write_some(fd, buffer, count);
+  if (sent >= 0 && static_cast<std::size_t>(sent) < count) {
+    char what[64];
+    std::snprintf(what, sizeof what, "a table of %zu bytes", count);
+    note_refused_write(fd, what, sent, count, 0);
+  }
+  return sent;
 }
 
 void dap::detail::set_warning_sink(void (*sink)(const char *id, const char *message)) {
+  g_write_refusal_said.store(false);
   g_warning_sink.store(sink);
 }
+
+void dap::detail::name_channel(int fd, const char *name) {
+  for (ChannelName &named : g_channel_names)
+    if (named.fd.load() == fd || (name != nullptr && named.name.load() == name)) {
+      named.fd.store(-1);
+      named.name.store(nullptr);
+    }
+  if (name == nullptr || fd < 0)
+    return;
+  for (ChannelName &named : g_channel_names)
+    if (named.name.load() == nullptr) {
+      named.name.store(name);
+      named.fd.store(fd);
+      return;
+    }
+}
+
+void dap::detail::forget_channel_names() {
+  for (ChannelName &named : g_channel_names) {
+    named.fd.store(-1);
+    named.name.store(nullptr);
+  }
+}
+
+bool dap::start_tasks(int text_fd, const char *line) { return DAPSendLine(text_fd, line) > 0; }
 
 void dap::reset_board(int text_fd, int binary_fd) {
   DAPSendLine(text_fd, "\rRESET\r");
@@ -221,11 +373,13 @@ void dap::reset_board(int text_fd, int binary_fd) {
   DAPFlush(binary_fd);
 }
 
-int dap::send_dapl_file(int text_fd, const char *name) {
+int dap::send_dapl_file(int text_fd, const char *name, bool *refused) {
+  if (refused != nullptr)
+    *refused = false;
   char path[kPathBufferSize];
   if (!dapl_path(path, sizeof path, name)) {
     warn_program(name, "opened", ENAMETOOLONG);
     return -1;
   }
-  return DAPSendFile(text_fd, path);
+  return send_file(text_fd, path, refused);
 }

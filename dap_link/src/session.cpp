@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "dap_link/channel.h"
 #include "dap_link/ticks.h"
 #include "mex.h"
 
@@ -40,6 +41,7 @@ ChannelSession::ChannelSession(std::atomic<int> &text_slot, std::atomic<int> &bi
 
 ChannelSession::~ChannelSession() {
   ChannelSession::close();
+  detail::forget_channel_names();
   if (watches_host_)
     detail::set_interrupt_probe(nullptr);
   // The interrupt belonged to this call; whatever runs next starts afresh.
@@ -52,14 +54,20 @@ bool ChannelSession::open_into(std::atomic<int> &slot, const char *path, const c
   // A call whose channels a Ctrl-C has already taken away opens nothing more.
   if (interrupted())
     return false;
+  errno = 0;
   const int fd = ::open(path, O_RDWR);
-  const int error = errno;
+  // Descriptor 0 is an open that succeeded: errno holds no reason then, and
+  // whatever an earlier call left there would read as one (2 as "driver not
+  // loaded"). 0 says so, and the README explains it.
+  const int error = fd == 0 ? 0 : errno;
   if (fd > 0) {
     slot.store(fd);
+    detail::name_channel(fd, name);
     // A Ctrl-C whose handler ran while the device was opening found no
     // channel to let go of; the call must not go on to use this one.
     if (interrupted()) {
       const int taken = slot.exchange(0);
+      detail::name_channel(fd, nullptr);
       if (taken > 0)
         ::close(taken);
       return false;

@@ -200,8 +200,8 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
     const std::optional<int> node = n >= 3 ? parse_node(t[2]) : std::nullopt;
     if (!node)
-      return refuse("usage: fault missing|openzero|ioctl|shortwrite|readfail|shortread|slow "
-                    "accel0|accel1 ... | fault clear");
+      return refuse("usage: fault missing|openzero|ioctl|shortwrite|writefail|readfail|shortread|"
+                    "slow accel0|accel1 ... | fault clear");
     NodeFaults &f = faults_[*node];
     if (kind == "missing" && n == 4) {
       const auto e = text::parse_errno(t[3].text);
@@ -248,17 +248,29 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       if (!v)
         return refuse("fault " + kind + ": needs a byte count");
       (kind == "shortwrite" ? f.shortwrite : f.shortread) = static_cast<std::size_t>(*v);
-      if (kind == "shortread")
-        f.shortread_left.reset();
+      (kind == "shortwrite" ? f.shortwrite_left : f.shortread_left).reset();
       return ok();
     }
-    if (kind == "shortread" && n == 6 && text::lower(t[4].text) == "count") {
+    if ((kind == "shortwrite" || kind == "shortread") && n == 6 &&
+        text::lower(t[4].text) == "count") {
       const auto v = parse_count(t[3], 0, 0x7FFFFFFF);
-      const auto reads = parse_count(t[5], 1, kTickLimit);
-      if (!v || !reads)
-        return refuse("usage: fault shortread accel0|accel1 MAX [count N] (N >= 1)");
-      f.shortread = static_cast<std::size_t>(*v);
-      f.shortread_left = static_cast<std::uint64_t>(*reads);
+      const auto times = parse_count(t[5], 1, kTickLimit);
+      if (!v || !times)
+        return refuse("usage: fault " + kind + " accel0|accel1 MAX [count N] (N >= 1)");
+      (kind == "shortwrite" ? f.shortwrite : f.shortread) = static_cast<std::size_t>(*v);
+      (kind == "shortwrite" ? f.shortwrite_left : f.shortread_left) =
+          static_cast<std::uint64_t>(*times);
+      return ok();
+    }
+    if (kind == "writefail" && (n == 4 || (n == 6 && text::lower(t[4].text) == "count"))) {
+      const auto e = text::parse_errno(t[3].text);
+      const auto times = n == 6 ? parse_count(t[5], 1, kTickLimit) : std::nullopt;
+      if (!e || (n == 6 && !times))
+        return refuse("usage: fault writefail accel0|accel1 ERRNO [count N] (N >= 1)");
+      f.writefail = *e;
+      f.writefail_left.reset();
+      if (times)
+        f.writefail_left = static_cast<std::uint64_t>(*times);
       return ok();
     }
     if (kind == "slow" && (n == 4 || (n == 6 && text::lower(t[4].text) == "count"))) {

@@ -940,17 +940,32 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     if (const auto replayed = replay_write(node, bytes, count))
       return *replayed;
-    const NodeFaults &f = faults_[node];
+    NodeFaults &f = faults_[node];
+    const std::string shown =
+        node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
+    const std::string call =
+        std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown;
+    if (f.writefail) {
+      const int error = *f.writefail;
+      if (f.writefail_left && --*f.writefail_left == 0) {
+        f.writefail.reset();
+        f.writefail_left.reset();
+      }
+      return failed_operation(call, error);
+    }
     std::size_t n = count;
-    if (f.shortwrite)
-      n = std::min(n, *f.shortwrite);
+    if (f.shortwrite && n > *f.shortwrite) {
+      n = *f.shortwrite;
+      // As with reads: only the writes the fault cut use a count up.
+      if (f.shortwrite_left && --*f.shortwrite_left == 0) {
+        f.shortwrite.reset();
+        f.shortwrite_left.reset();
+      }
+    }
     if (node == kBinaryNode)
       n = std::min(n, kBinaryInputSize - binary_input_.size());
     written_[node].insert(written_[node].end(), bytes, bytes + n);
-    const std::string shown =
-        node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
-    trace(std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown +
-          " -> " + std::to_string(n));
+    trace(call + " -> " + std::to_string(n));
     count_operation();
     if (node == kTextNode) {
       dapl_receive(bytes, n);

@@ -142,6 +142,11 @@ private:
     bool openzero = false;
     std::map<unsigned long, IoctlFault> ioctl;
     std::optional<std::size_t> shortwrite;
+    // Writes still to cut short; none: every write is.
+    std::optional<std::uint64_t> shortwrite_left;
+    std::optional<int> writefail;
+    // Writes still to fail; none: every write does.
+    std::optional<std::uint64_t> writefail_left;
     std::optional<int> readfail;
     std::optional<std::size_t> shortread;
     // Reads still to cut short; none: every read is.

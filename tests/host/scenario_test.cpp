@@ -301,7 +301,7 @@ const std::vector<Command> &commands() {
   return table;
 }
 
-enum class Kind { normal, bad_argument, failed_open, ctrl_c_signal, ctrl_c_query };
+enum class Kind { normal, bad_argument, failed_open, ctrl_c_signal, ctrl_c_query, refused_writes };
 
 struct Case {
   const Command *command;
@@ -318,6 +318,7 @@ std::vector<Case> all_cases() {
     cases.push_back({&c, Kind::failed_open, 0});
     cases.push_back({&c, Kind::ctrl_c_signal, 0});
     cases.push_back({&c, Kind::ctrl_c_query, 0});
+    cases.push_back({&c, Kind::refused_writes, 0});
   }
   return cases;
 }
@@ -327,8 +328,8 @@ std::string case_name(const Case &c);
 void PrintTo(const Case &c, std::ostream *out) { *out << case_name(c); }
 
 std::string case_name(const Case &c) {
-  static const char *const kKinds[] = {"normal", "bad_argument", "failed_open", "ctrl_c_signal",
-                                       "ctrl_c_query"};
+  static const char *const kKinds[] = {"normal",        "bad_argument", "failed_open",
+                                       "ctrl_c_signal", "ctrl_c_query", "refused_writes"};
   std::string name = c.command->name + "_" + kKinds[static_cast<int>(c.kind)];
   if (c.kind == Kind::bad_argument && c.command->bad.size() > 1)
     name += std::to_string(c.variant + 1);
@@ -364,6 +365,10 @@ void arm(const Case &c, long start_tick, long setup_ops) {
   const Command &command = *c.command;
   const CtrlC &ctrl_c = command.ctrl_c;
   switch (c.kind) {
+  case Kind::refused_writes:
+    simctl::command("fault writefail accel0 EIO");
+    simctl::command("fault writefail accel1 EIO");
+    break;
   case Kind::failed_open:
     simctl::command(std::string("fault missing ") +
                     (command.channels == Channels::text ? "accel0" : "accel1") + " ENOENT");
@@ -556,6 +561,31 @@ void expect_next_command_runs() {
   mexhost::install_sigint_handler();
 }
 
+// A driver that refuses every write: the call says so once and returns its
+// results as they are, or, PairSend, ends by its own error. No call waits for
+// data from tasks the board never heard of; PairOut plays its passes.
+void expect_refusal_said(const Command &command, const ScenarioRun &run) {
+  const Outcome &out = run.outcome;
+  const bool writes = !lines_with(run.trace, " write accel").empty();
+  std::size_t said = 0;
+  for (const auto &w : out.warnings)
+    said += w.id == "dap:writeFailed" ? 1 : 0;
+  EXPECT_EQ(said, writes ? 1u : 0u) << "dap:writeFailed warnings";
+  if (command.name == "PairSend") {
+    EXPECT_EQ(out.error_id, "dap:PairSend:channelFailed");
+    return;
+  }
+  EXPECT_TRUE(out.returned && !out.failed()) << out.error_id << ": " << out.error_message;
+  if (command.result.first != 0 && out.returned) {
+    ASSERT_TRUE(out.results[0].has_value());
+    EXPECT_EQ(out.results[0]->rows, command.result.first);
+    EXPECT_EQ(out.results[0]->columns, command.result.second);
+  }
+  if (writes && command.name != "PairOut") {
+    EXPECT_LE(run.end_tick - run.start_tick, 100) << "the call waited for data";
+  }
+}
+
 class HostScenario : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HostScenario, EndsCleanly) {
@@ -600,6 +630,9 @@ TEST_P(HostScenario, EndsCleanly) {
   case Kind::ctrl_c_signal:
   case Kind::ctrl_c_query:
     expect_interrupted(c, run, said);
+    break;
+  case Kind::refused_writes:
+    expect_refusal_said(command, run);
     break;
   }
 

@@ -212,6 +212,29 @@ TEST_F(Devices, ACountedShortReadCutsOnlyTheNextReads) {
   EXPECT_EQ(::read(bin, buffer, sizeof buffer), 8);
 }
 
+// A driver that refuses writes, on either node: failed (nothing reaches the
+// board) or taking nothing, for the next N writes or for good.
+TEST_F(Devices, RefusedWritesTakeNothingAndACountWearsOff) {
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  simctl::command("fault writefail accel0 EIO count 2");
+  simctl::command("fault shortwrite accel1 0 count 1");
+  errno = 0;
+  EXPECT_EQ(::write(txt, "let a=1\r", 8), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(::write(txt, "let a=2\r", 8), -1);
+  EXPECT_EQ(::write(txt, "let a=3\r", 8), 8);
+  EXPECT_EQ(simctl::command("variable a"), "3");
+  EXPECT_EQ(::write(bin, "\x01\x02", 2), 0);
+  EXPECT_EQ(::write(bin, "\x03\x04", 2), 2);
+  EXPECT_EQ(simctl::command("written accel1"), "03 04");
+  EXPECT_EQ(simctl::trace_matching("write accel0 8 \"let a=1\\r\" -> -1 errno=5").size(), 1u);
+  simctl::command("fault writefail accel1 ENOSPC");
+  for (int k = 0; k < 3; ++k)
+    EXPECT_EQ(::write(bin, "\x05", 1), -1);
+  EXPECT_EQ(simctl::command("written accel1"), "03 04");
+}
+
 // A slow driver takes its ticks before it serves each operation on the node,
 // so what the board did meanwhile is there; a count wears off, and the other
 // node is not slowed.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <string>
 
@@ -158,6 +159,19 @@ TEST_F(Guard, FailedBinaryOpenClosesTheTextChannel) {
   EXPECT_EQ(simctl::trace_matching("close accel0").size(), 1u);
   EXPECT_EQ(lowest_free_descriptor(), free_fd_);
   EXPECT_EQ(current_sigint(), &host_handler);
+}
+
+// Descriptor 0 is no channel, but the open itself succeeded: the message
+// gives errno 0 (the README explains it), never what an earlier call left.
+TEST_F(Guard, ADescriptorZeroIsReportedWithErrnoZero) {
+  simctl::command("fault openzero accel0");
+  {
+    dap::GuardedSession session;
+    errno = ENOENT;
+    EXPECT_FALSE(session.open_text());
+  }
+  EXPECT_EQ(mexstub::printed(), "Error opening accel0, errno=0\n");
+  EXPECT_EQ(simctl::command("open"), "0");
 }
 
 TEST(GuardDefaultDisposition, CtrlCEndsTheProcessAfterBothLines) {

@@ -12,9 +12,12 @@ end
 assert(strcmp(strtrim(dapsim('open')), '0'));
 warning('on', 'dap:drainFailed');
 
+% A regular file far larger than any program.
+huge = fullfile(pwd, 'huge.dap');
+fid = fopen(huge, 'w'); fwrite(fid, zeros(17 * 2^20, 1, 'uint8')); fclose(fid);
 dapsim('reset');
 lastwarn('');
-evalc('BrdLoadPath(''/dev/zero'')');
+evalc(sprintf('BrdLoadPath(''%s'')', huge));
 [~, id] = lastwarn();
 assert(strcmp(id, 'dap:transferBounded'), id);
 
@@ -23,7 +26,7 @@ assert(strcmp(id, 'dap:transferBounded'), id);
 % well, but with its warning; and identical writes fold into one trace line,
 % so the writes are counted, not the lines.
 for delivery = {'', ' host'}
-  [~, out, trace] = dap_child(interrupt_probe('BrdLoadPath(''/dev/zero'')'), {['sigint op 20' delivery{1}]});
+  [~, out, trace] = dap_child(interrupt_probe(sprintf('BrdLoadPath(''%s'')', huge)), {['sigint op 20' delivery{1}]});
   assert(!isempty(strfind(out, 'Exiting MEX function.')), out);
   assert(isempty(strfind(out, '16 MiB')), out);
   assert(trace_event_count(trace(!cellfun(@isempty, strfind(trace, 'write accel0')))) == 19, ...

@@ -54,3 +54,29 @@ for k = 1:numel(calls)
   assert(refused, sprintf('call %d was not refused', k));
 end
 assert(isempty(sim_trace()), 'a refused call touched the device');
+
+% A path to a FIFO (which no one writes to), a device or a folder is no
+% program: refused at once, said like a missing one, nothing sent; the call
+% goes on.
+fifo = fullfile(tempname(), 'p.dap');
+mkdir(fileparts(fifo));
+assert(mkfifo(fifo, 600) == 0);
+for path = {fifo, '/dev/zero', fileparts(fifo)}
+  dapsim('reset');
+  lastwarn('');
+  BrdLoadPath(path{1});
+  [message, id] = lastwarn();
+  assert(id, 'dap:programNotFound');
+  assert(endsWith(message, sprintf('DAPL program "%s" could not be sent: not a regular file', path{1})), message);
+  assert(isempty(sim_written('accel0')));
+  assert(numel(sim_trace('close accel0')) == 1);
+end
+% The same in the DAPL directory, where the simulated board serves its own
+% folder: the open does not block there either.
+[status, output] = dap_child('BrdLoad(''p''); disp(''returned'')', {}, ...
+                             ['DAPSIM_DAPL_DIR=' fileparts(fifo)]);
+assert(status == 0 && !isempty(strfind(output, ['"/home/labrig/matlab/intrfc/dap/p.dap" ' ...
+                                                'could not be sent: not a regular file'])), output);
+assert(!isempty(strfind(output, 'returned')), output);
+delete(fifo);
+rmdir(fileparts(fifo));

@@ -47,11 +47,12 @@ dapsim('reset');
 dapsim('fault missing accel1 13');
 assert(evalc('BrdClear'), "Error opening accel1, errno=13\n");
 
-% An open that returns 0 counts as a failure.
+% An open that returns 0 counts as a failure, said with errno 0 (the open
+% itself succeeded), never with what an earlier call left.
 dapsim('reset');
 dapsim('fault openzero accel0');
 out = evalc('BrdCmd(''x'')');
-assert(~isempty(regexp(out, '^Error opening accel0, errno=\d+\n$', 'once')));
+assert(out, "Error opening accel0, errno=0\n");
 assert(isempty(sim_written('accel0')));
 % It is not a channel, but a device opened on descriptor 0 is not left open.
 assert(numel(sim_trace('close accel0')) == 1);
