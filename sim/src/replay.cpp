@@ -4,11 +4,16 @@
 // board answered (reads, request 1/2 values, failures) comes back as it
 // came; times() gives the host the values it gave then. All of it runs with
 // the model's lock held, like the board it stands in for.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
+#include "real.h"
 #include "simulator.h"
 #include "text.h"
 
@@ -77,13 +82,25 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
       replay->loader.records.push_back(i);
     else if (r.node == kTextNode || r.node == kBinaryNode)
       replay->channel[r.node].records.push_back(i);
+    else
+      continue;
+    if (r.kind != Kind::clock)
+      replay->recorded += r.repeats;
   }
+  replay_end(false);
+  replay_refused_.clear();
   replay_ = std::move(replay);
+  static bool at_exit = false;
+  if (!at_exit) {
+    at_exit = true;
+    std::atexit([] { Simulator::get().replay_end_at_exit(); });
+  }
   trace("replay " + path + (strict ? " strict" : " lenient"));
-  if (replay_->session.truncated)
-    trace("replay note: the session file ends inside a record");
   if (replay_->session.limit_reached)
     trace("replay note: the recording stopped at its size limit");
+  if (replay_->session.stopped_error != 0)
+    trace(std::string("replay note: recording stopped: ") +
+          std::strerror(replay_->session.stopped_error));
   *reply = std::to_string(records.size()) + " records";
   return true;
 }
@@ -102,9 +119,75 @@ std::string Simulator::replay_status() const {
   return out;
 }
 
+void Simulator::replay_end(bool always) {
+  if (!replay_)
+    return;
+  Replay &r = *replay_;
+  if (r.active || always) {
+    std::uint64_t left = 0;
+    for (const Replay::Queue *q : {&r.channel[0], &r.channel[1], &r.dapl, &r.loader})
+      for (std::size_t k = q->next; k < q->records.size(); ++k)
+        left += r.session.records[q->records[k]].repeats - (k == q->next ? q->used : 0);
+    const bool past = r.ended[0] || r.ended[1];
+    const bool exact = r.differences == 0 && left == 0 && !past && r.unmatched.empty();
+    std::string line = "dapsim: replay of " + r.path + ": " + (exact ? "exact" : "NOT exact") +
+                       ": " + std::to_string(r.played) + " of " + std::to_string(r.recorded) +
+                       " recorded calls played, " + std::to_string(r.differences) +
+                       (r.differences == 1 ? " difference" : " differences");
+    if (!r.first_difference.empty())
+      line += ", the first: " + r.first_difference;
+    if (past)
+      line += "; the script went past the end of the recording";
+    if (left > 0)
+      line += "; " + std::to_string(left) + " recorded calls left unplayed";
+    if (!r.unmatched.empty())
+      line += "; a call with no recorded counterpart: " + r.unmatched;
+    if (r.stopped)
+      line += "; stopped at the first difference (strict)";
+    if (r.session.stopped_error != 0)
+      line += std::string("; the recording stopped: ") + std::strerror(r.session.stopped_error);
+    else if (r.session.limit_reached)
+      line += "; the recording stopped at its size limit";
+    line += "\n";
+    real::write_all(2, line.data(), line.size());
+    if (const char *verdict = std::getenv("DAPSIM_REPLAY_VERDICT");
+        verdict != nullptr && *verdict != '\0') {
+      const int fd = real::open()(verdict, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        const std::string word = exact ? "exact\n" : "differs\n";
+        real::write_all(fd, word.data(), word.size());
+        real::close()(fd);
+      }
+    }
+  }
+  replay_.reset();
+}
+
+// At exit another thread may be inside the simulator: wait a little, never
+// forever.
+void Simulator::replay_end_at_exit() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (mutex_.try_lock()) {
+      replay_end(true);
+      mutex_.unlock();
+      return;
+    }
+    const struct timespec step = {0, 1000000};
+    real::nanosleep()(&step, nullptr);
+  }
+}
+
+void Simulator::replay_unmatched(const std::string &call) {
+  Replay &r = *replay_;
+  if (r.unmatched.empty())
+    r.unmatched = call;
+}
+
 void Simulator::replay_difference(const std::string &what) {
   Replay &r = *replay_;
   ++r.differences;
+  if (r.first_difference.empty())
+    r.first_difference = what;
   if (r.differences <= kDifferencesShown)
     trace("replay differs at " + what);
   else if (r.differences == kDifferencesShown + 1)
@@ -126,8 +209,10 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
   auto matches = [&](const Record &c) {
     return c.kind == kind && (kind != Kind::ioctl || c.asked == request);
   };
+  r.active = true;
   auto take = [&]() -> const Record * {
     const Record &c = records[q.records[q.next]];
+    ++r.played;
     if (++q.used >= c.repeats) {
       ++q.next;
       q.used = 0;
@@ -162,8 +247,11 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
 }
 
 void Simulator::replay_clock_to(const Record &record) {
-  if (record.tick >= 0 && record.tick * kMicrosecondsPerTick > now_us_)
-    now_us_ = std::min(record.tick * kMicrosecondsPerTick, kClockLimitUs);
+  if (record.tick < 0)
+    return;
+  const std::int64_t at =
+      std::min(record.tick, kClockLimitUs / kMicrosecondsPerTick) * kMicrosecondsPerTick;
+  now_us_ = std::max(now_us_, at);
 }
 
 std::optional<int> Simulator::replay_open(int node) {
@@ -176,9 +264,13 @@ std::optional<int> Simulator::replay_open(int node) {
   const Record *c = replay_expect(node, Kind::open, 0, "open");
   if (r.stopped)
     return EIO;
-  if (c == nullptr)
+  if (c == nullptr) {
+    replay_unmatched(std::string("open ") + node_name(node));
     return 0;
+  }
   replay_clock_to(*c);
+  if (c->result == 0)
+    return -1; // descriptor 0, as the rig's driver handed it out
   return c->result < 0 ? (c->error != 0 ? c->error : EIO) : 0;
 }
 
@@ -195,6 +287,8 @@ std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t cou
   if (r.stopped)
     return fail(EIO);
   std::size_t n = 0;
+  if (c == nullptr)
+    replay_unmatched(call);
   if (c != nullptr) {
     replay_clock_to(*c);
     if (c->result < 0)
@@ -232,6 +326,8 @@ std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *byt
   if (r.stopped)
     return fail(EIO);
   std::size_t accepted = count;
+  if (c == nullptr)
+    replay_unmatched(call);
   if (c != nullptr) {
     replay_clock_to(*c);
     const std::string differs =
@@ -271,6 +367,7 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   std::memcpy(&value, argument, sizeof value);
   int rc = 0;
   if (c == nullptr) {
+    replay_unmatched(call);
     // Beyond the recording: an idle board, so that a host waiting for data
     // or for room runs into its own timeout rather than forever.
     if (request == 1)
@@ -312,6 +409,8 @@ bool Simulator::replay_close(int node, bool closed) {
       replay_expect(node, closed ? Kind::close : Kind::release, 0, closed ? "close" : "release");
   if (c != nullptr)
     replay_clock_to(*c);
+  else
+    replay_unmatched(std::string(closed ? "close " : "release ") + node_name(node));
   return !r.stopped;
 }
 
@@ -341,6 +440,7 @@ std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
 void Simulator::replay_dapl_open(const char *path, int result, int error) {
   if (!replay_)
     return;
+  replay_->active = true;
   Replay::Queue &q = replay_->dapl;
   const std::string name = dapsession::normalize_path(path);
   const std::string number = std::to_string(q.next + 1);
@@ -350,6 +450,7 @@ void Simulator::replay_dapl_open(const char *path, int result, int error) {
     return;
   }
   const Record &c = replay_->session.records[q.records[q.next++]];
+  ++replay_->played;
   const std::string expected(c.data.begin(), c.data.end());
   if (dapsession::normalize_path(expected.c_str()) != name)
     replay_difference("DAPL open " + number + ": expected " + expected + " got " + name);
@@ -363,6 +464,7 @@ void Simulator::replay_dapl_open(const char *path, int result, int error) {
 }
 
 std::optional<int> Simulator::replay_loader(const char *command_line, int *error) {
+  replay_->active = true;
   Replay::Queue &q = replay_->loader;
   const std::string number = std::to_string(q.next + 1);
   if (q.next >= q.records.size()) {
@@ -371,6 +473,7 @@ std::optional<int> Simulator::replay_loader(const char *command_line, int *error
     return std::nullopt;
   }
   const Record &c = replay_->session.records[q.records[q.next++]];
+  ++replay_->played;
   const std::string differs = first_difference(
       kTextNode, c.data,
       std::vector<std::uint8_t>(command_line, command_line + std::strlen(command_line)));

@@ -240,14 +240,27 @@ private:
     std::uint64_t writes[2] = {0, 0};
     std::uint64_t differences = 0;
     bool ended[2] = {false, false};
+    // For the verdict at the end.
+    std::uint64_t recorded = 0; // device calls, DAPL opens and loader runs
+    std::uint64_t played = 0;
+    std::string first_difference;
+    std::string unmatched; // the first call with no recorded counterpart
+    bool active = false;   // the host made a call since it started
   };
   bool replay_start(const std::string &path, bool strict, std::string *reply);
   std::string replay_status() const;
+  // Ends a replay with its verdict: one line on standard error, and a line
+  // "exact" or "differs" appended to the file DAPSIM_REPLAY_VERDICT names.
+  // `always`: even when the host never used it (at exit).
+  void replay_end(bool always);
+  void replay_end_at_exit();
+  void replay_unmatched(const std::string &call);
   void replay_difference(const std::string &what);
   const dapsession::Record *replay_expect(int node, dapsession::Kind kind, unsigned long request,
                                           const std::string &operation);
   void replay_clock_to(const dapsession::Record &record);
   // Each returns nothing when no replay runs; otherwise what the call returns.
+  // replay_open: an errno, 0 (a descriptor), or -1 (descriptor 0).
   std::optional<int> replay_open(int node);
   std::optional<ssize_t> replay_read(int node, void *buffer, size_t count);
   std::optional<ssize_t> replay_write(int node, const std::uint8_t *bytes, size_t count);
@@ -327,6 +340,9 @@ private:
   std::string default_replay_;
   bool default_replay_strict_ = false;
   std::unique_ptr<Replay> replay_;
+  // Why DAPSIM_REPLAY's file was refused: the device nodes then fail to
+  // open, so that the board model never passes for the rig.
+  std::string replay_refused_;
 
   // Trace.
   std::vector<Event> events_;

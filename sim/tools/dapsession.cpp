@@ -135,6 +135,10 @@ std::string describe(const Record &r, std::size_t limit, bool with_data) {
     return "repeat";
   case Kind::limit:
     return "limit: the recording stopped here (size limit)";
+  case Kind::stopped:
+    return "recording stopped: " + std::string(std::strerror(r.error));
+  case Kind::end:
+    return "end";
   }
   return "?";
 }
@@ -663,22 +667,7 @@ int show(const std::string &path, bool brief, bool raw) {
       view = nullptr;
     }
   }
-  if (s.truncated)
-    std::printf("(the file ends inside a record)\n");
   return 0;
-}
-
-bool write_all(int fd, const std::uint8_t *p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 int cut(const std::string &path, const std::string &range, const std::string &out) {
@@ -699,38 +688,29 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
                  path.c_str(), calls.size(), range.c_str());
     return 2;
   }
-  // The records are copied as they are in the file, repeats included.
-  std::vector<std::uint8_t> bytes;
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::uint8_t chunk[65536];
-    ssize_t n;
-    while (fd >= 0 && (n = ::read(fd, chunk, sizeof chunk)) > 0)
-      bytes.insert(bytes.end(), chunk, chunk + n);
-    if (fd >= 0)
-      ::close(fd);
-  }
-  const Record &from = s.records[calls[first - 1].first];
-  const Record &to = s.records[calls[last - 1].last];
-  std::uint64_t stop = to.offset + to.size;
-  // Clock runs written just after the last close still belong to it.
-  for (std::size_t i = calls[last - 1].last + 1;
-       i < s.records.size() && s.records[i].kind == Kind::clock; ++i)
-    stop = s.records[i].offset + s.records[i].size;
+  std::size_t stop = calls[last - 1].last + 1;
+  // Clock runs written just after the last close still belong to it (a
+  // version 1 file writes a run when the next value comes).
+  while (stop < s.records.size() && s.records[stop].kind == Kind::clock)
+    ++stop;
+  const std::vector<Record> kept(s.records.begin() +
+                                     static_cast<std::ptrdiff_t>(calls[first - 1].first),
+                                 s.records.begin() + static_cast<std::ptrdiff_t>(stop));
   const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
     return 1;
   }
-  const bool ok = write_all(fd, bytes.data(), dapsession::kHeaderSize) &&
-                  write_all(fd, bytes.data() + from.offset, stop - from.offset);
+  const bool ok = dapsession::write_session(fd, s.ticks_per_second, kept);
+  const int saved = errno;
+  const off_t size = ::lseek(fd, 0, SEEK_CUR);
   if (::close(fd) != 0 || !ok) {
-    std::fprintf(stderr, "dapsession: cannot write %s\n", out.c_str());
+    std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(),
+                 std::strerror(ok ? errno : saved));
     return 1;
   }
-  std::printf("calls %lu to %lu (%llu bytes) written to %s\n", first, last,
-              static_cast<unsigned long long>(dapsession::kHeaderSize + stop - from.offset),
-              out.c_str());
+  std::printf("calls %lu to %lu (%lld bytes) written to %s\n", first, last,
+              static_cast<long long>(size), out.c_str());
   return 0;
 }
 

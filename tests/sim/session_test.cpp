@@ -65,13 +65,12 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   const auto bytes = file_bytes(path);
   ASSERT_GE(bytes.size(), dapsession::kHeaderSize);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "DAPSES");
-  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 1); // version, little-endian
+  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 2); // version, little-endian
 
   dapsession::Session s;
   std::string error;
   ASSERT_TRUE(dapsession::read_session(path, &s, &error)) << error;
   EXPECT_EQ(s.ticks_per_second, 100u);
-  EXPECT_FALSE(s.truncated);
   std::vector<std::string> seen;
   for (const auto &r : s.records)
     seen.push_back(std::string(dapsession::kind_name(r.kind)) + " " +
@@ -80,8 +79,8 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   const std::vector<std::string> expected = {
       "dapl - t-1 x1",       "open accel0 t-1 x1", "open accel1 t-1 x1",  "write accel0 t40 x1",
       "ioctl accel1 t40 x3", "clock - t40 x3",     "ioctl accel1 t41 x1", "read accel1 t41 x1",
-      "read accel1 t41 x1",  "loader - t41 x1",    "clock - t41 x1",      "close accel0 t42 x1",
-      "close accel1 t42 x1", "clock - t42 x1"};
+      "read accel1 t41 x1",  "loader - t41 x1",    "clock - t41 x1",      "clock - t42 x1",
+      "close accel0 t42 x1", "close accel1 t42 x1"};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(std::string(s.records[3].data.begin(), s.records[3].data.end()), "start x\r");
   EXPECT_EQ(s.records[6].value, 4);
@@ -91,18 +90,38 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   EXPECT_EQ(std::string(s.records[9].data.begin(), s.records[9].data.end()),
             "/usr/src/linux/drivers/dap/comload a b");
 
-  // A file cut short by a crash reads up to the cut; another writer's
-  // newer version and a stranger's file are refused.
-  auto cut = bytes;
-  cut.resize(bytes.size() - 3);
-  ASSERT_TRUE(dapsession::parse_session(cut, &s, &error)) << error;
-  EXPECT_TRUE(s.truncated);
-  EXPECT_EQ(s.records.size(), expected.size() - 1);
+  // The same records in a version 1 file (bare records) read alike.
+  std::vector<std::uint8_t> old(bytes.begin(), bytes.begin() + 16);
+  old[6] = 1;
+  for (const auto &r : s.records)
+    dapsession::encode_record(r, &old);
+  dapsession::Session s1;
+  ASSERT_TRUE(dapsession::parse_session(old, &s1, &error)) << error;
+  ASSERT_EQ(s1.records.size(), s.records.size());
+  EXPECT_EQ(s1.records[5].repeats, 3u);
+  EXPECT_EQ(s1.records[7].data, s.records[7].data);
+
+  // Refused, with the byte where the damage starts: empty, a stranger's
+  // file, a newer version, a byte changed, cut inside a record (either
+  // version), cut after a whole block (the end record missing).
+  auto refused = [&](const std::vector<std::uint8_t> &file, const std::string &why) {
+    EXPECT_FALSE(dapsession::parse_session(file, &s, &error)) << why;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  };
+  refused({}, "session: refused: the file is empty at byte 0");
+  refused({'#', '!', '/', 'b', 'i', 'n'}, "not a session file (no DAPSES header) at byte 0");
   auto newer = bytes;
-  newer[6] = 2;
-  EXPECT_FALSE(dapsession::parse_session(newer, &s, &error));
-  EXPECT_NE(error.find("version 2"), std::string::npos) << error;
-  EXPECT_FALSE(dapsession::parse_session({'#', '!', '/', 'b', 'i', 'n'}, &s, &error));
+  newer[6] = 3;
+  refused(newer, "version 3 is newer than this reader (2) at byte 6");
+  auto changed = bytes;
+  changed[40] ^= 0x20;
+  refused(changed, "damaged (a block's CRC-32 fails) at byte 16");
+  refused({bytes.begin(), bytes.end() - 3}, "cut short inside a block at byte");
+  refused({old.begin(), old.end() - 3},
+          "cut short inside a record at byte " + std::to_string(old.size() - 16));
+  refused({bytes.begin(), bytes.end() - 24}, "cut short (the file ends without its end record");
+  EXPECT_FALSE(dapsession::read_session("/dev/zero", &s, &error)); // not read forever
+  EXPECT_EQ(error, "/dev/zero: refused: not a session file (no DAPSES header) at byte 0");
   std::remove(path.c_str());
 }
 
