@@ -26,6 +26,7 @@ using dapsession::Session;
 
 const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "       dapsession cut FILE FIRST[-LAST] OUT\n"
+                      "       dapsession check FILE\n"
                       "\n"
                       "show  prints every record of a session file, one a line: the tick, the\n"
                       "      channel, the call and its outcome. Text sent to accel0 (DAPL lines)\n"
@@ -46,7 +47,15 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      makes a run of clock records one line.\n"
                       "cut   writes to OUT the command calls FIRST to LAST (numbered as show\n"
                       "      numbers them), with the DAPL opens and loader runs just before the\n"
-                      "      first one, so that OUT replays those calls alone.\n";
+                      "      first one, and every clock value they read, so that OUT replays\n"
+                      "      those calls alone.\n"
+                      "check reads the whole file and says whether a replay would take it:\n"
+                      "      exit status 0, or 1 with the reason (empty, not a session file,\n"
+                      "      damaged or cut short, and the byte where that starts).\n"
+                      "\n"
+                      "A file that is refused is refused by show and cut too (exit status 1).\n"
+                      "A recording that stopped early says why: \"limit\" (its size limit) or\n"
+                      "\"recording stopped: REASON\" (a write of the file failed).\n";
 
 std::string quoted(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   const std::size_t n = std::min(bytes.size(), limit);
@@ -714,6 +723,29 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
   return 0;
 }
 
+int check(const std::string &path) {
+  dapsession::Reader reader;
+  std::string error;
+  std::uint64_t records = 0;
+  if (reader.open(path, &error)) {
+    Record r;
+    while (reader.next(&r, &error))
+      ++records;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s: version %u, %llu records", path.c_str(), reader.version(),
+              static_cast<unsigned long long>(records));
+  if (reader.stopped_error() != 0)
+    std::printf("; recording stopped: %s", std::strerror(reader.stopped_error()));
+  else if (reader.limit_reached())
+    std::printf("; the recording stopped at its size limit");
+  std::printf("\n");
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -732,6 +764,8 @@ int main(int argc, char **argv) {
     if (known)
       return show(args[1], brief, raw);
   }
+  if (args[0] == "check" && args.size() == 2)
+    return check(args[1]);
   if (args[0] == "cut" && args.size() == 4)
     return cut(args[1], args[2], args[3]);
   std::fputs(kUsage, stderr);
