@@ -819,6 +819,16 @@ void Writer::emit_repeat() {
   }
 }
 
+// An open, a close or a release ends a clock run, so that the times()
+// values of a command call are written before its last record and a cut
+// keeps them.
+void Writer::end_clock_run() {
+  if (stopped_ || clock_count_ == 0 || !reopen())
+    return;
+  emit_repeat();
+  emit_clock();
+}
+
 void Writer::emit_clock() {
   if (clock_count_ == 0)
     return;
@@ -866,8 +876,7 @@ void Writer::add(const std::uint8_t *head, std::size_t head_size, const void *da
 }
 
 void Writer::open(std::uint8_t node, std::int64_t tick, int result, int error) {
-  if (!stopped_ && reopen())
-    emit_clock();
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::open, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, from_i32(result));
@@ -905,8 +914,7 @@ void Writer::ioctl(std::uint8_t node, std::int64_t tick, unsigned long request, 
 }
 
 void Writer::close(std::uint8_t node, std::int64_t tick, int result, int error) {
-  if (!stopped_ && reopen())
-    emit_clock();
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::close, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, from_i32(result));
@@ -914,8 +922,7 @@ void Writer::close(std::uint8_t node, std::int64_t tick, int result, int error) 
 }
 
 void Writer::release(std::uint8_t node, std::int64_t tick, int fd) {
-  if (!stopped_ && reopen())
-    emit_clock();
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::release, node, 0, tick);
   put_u32(head + kCommonSize, from_i32(fd));

@@ -213,6 +213,7 @@ private:
   void put(const void *bytes, std::size_t count);
   void emit_repeat();
   void emit_clock();
+  void end_clock_run();
   bool fits(std::size_t count);
   bool reopen();
   // Writes all of it; the errno of the failure otherwise.
