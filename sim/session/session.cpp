@@ -192,7 +192,7 @@ std::uint32_t crc32(const void *bytes, std::size_t count, std::uint32_t crc) {
 }
 
 Reader::~Reader() {
-  if (fd_ >= 0)
+  if (owns_fd_)
     ::close(fd_);
 }
 
@@ -203,6 +203,13 @@ bool Reader::open(const std::string &path, std::string *error) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
+  owns_fd_ = true;
+  return start(error);
+}
+
+bool Reader::open_fd(int fd, const std::string &name, std::string *error) {
+  name_ = name;
+  fd_ = fd;
   return start(error);
 }
 
@@ -222,7 +229,15 @@ std::size_t Reader::raw(std::uint8_t *out, std::size_t count) {
       std::memcpy(out, bytes_->data() + position_, got);
   } else {
     while (got < count) {
-      const ssize_t n = ::read(fd_, out + got, count - got);
+      // At its own place: readers may share the descriptor. A pipe or a
+      // device has no place; it is read as it comes.
+      ssize_t n = seekable_
+                      ? ::pread(fd_, out + got, count - got, static_cast<off_t>(position_ + got))
+                      : ::read(fd_, out + got, count - got);
+      if (n < 0 && errno == ESPIPE && seekable_) {
+        seekable_ = false;
+        continue;
+      }
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0) {

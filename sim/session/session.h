@@ -90,6 +90,9 @@ public:
   Reader &operator=(const Reader &) = delete;
 
   bool open(const std::string &path, std::string *error);
+  // Reads `fd` from its start, at its own place (pread), leaving it open:
+  // several readers may share one descriptor.
+  bool open_fd(int fd, const std::string &name, std::string *error);
   // `bytes` must outlive the reader; `name` stands for the file's name.
   bool open_bytes(const std::vector<std::uint8_t> *bytes, const std::string &name,
                   std::string *error);
@@ -112,6 +115,8 @@ private:
 
   std::string name_;
   int fd_ = -1;
+  bool owns_fd_ = false;
+  bool seekable_ = true;
   const std::vector<std::uint8_t> *bytes_ = nullptr;
   std::uint64_t position_ = 0; // of the next byte not yet taken from the file
   bool io_failed_ = false;

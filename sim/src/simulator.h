@@ -223,19 +223,31 @@ private:
     std::string path;
     bool strict = false;
     bool stopped = false; // strict, after the first difference
-    dapsession::Session session;
-    // Indexes of the records of each channel, of the clock runs, of the
-    // DAPL opens and of the loader runs, with how far each has been played
-    // (`used`: repeats of the current record already served).
+    bool limit_reached = false;
+    int stopped_error = 0; // the recording's, when a write of its file failed
+    int fd = -1;           // the file, read by every queue at its own place
+    // The records of each channel, of the clock runs, of the DAPL opens and
+    // of the loader runs, each read from the file as the replay goes (the
+    // file was checked whole first): `ahead` holds those read and not yet
+    // played, at most the lenient look-ahead's worth; `used` counts the
+    // repeats of the first already served.
     struct Queue {
-      std::vector<std::size_t> records;
-      std::size_t next = 0;
+      int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs
+      std::unique_ptr<dapsession::Reader> reader;
+      std::deque<dapsession::Record> ahead;
+      dapsession::Record taken; // the record a call was last served from
+      bool done = false;
       std::uint64_t used = 0;
+      std::size_t next = 0;     // records passed
+      std::size_t total = 0;    // records in the file
+      std::uint64_t calls = 0;  // calls they hold, repeats counted
+      std::uint64_t passed = 0; // of those, played or skipped
     };
     Queue channel[2];
     Queue clock;
     Queue dapl;
     Queue loader;
+    ~Replay();
     std::uint64_t operations[2] = {0, 0};
     std::uint64_t writes[2] = {0, 0};
     std::uint64_t differences = 0;
@@ -254,6 +266,10 @@ private:
   // `always`: even when the host never used it (at exit).
   void replay_end(bool always);
   void replay_end_at_exit();
+  // The queue's record `k` places ahead, read from the file as needed;
+  // nullptr past its last. replay_pop() passes the first.
+  const dapsession::Record *replay_peek(Replay::Queue &q, std::size_t k);
+  void replay_pop(Replay::Queue &q);
   void replay_unmatched(const std::string &call);
   void replay_difference(const std::string &what);
   const dapsession::Record *replay_expect(int node, dapsession::Kind kind, unsigned long request,
