@@ -100,6 +100,18 @@ public:
   // end (*error empty) or at damage (*error set).
   bool next(Record *record, std::string *error);
 
+  // For a file already read whole once: blocks are not checked again, and
+  // only the records `wanted` keeps are returned (the others' data is not
+  // even copied).
+  void select(bool (*wanted)(const Record &, int), int argument) {
+    checked_ = true;
+    wanted_ = wanted;
+    wanted_argument_ = argument;
+  }
+
+  // Records come without their data (a check of the whole file).
+  void skip_data() { skip_data_ = true; }
+
   std::uint16_t version() const { return version_; }
   std::uint32_t ticks_per_second() const { return ticks_per_second_; }
   bool limit_reached() const { return limit_reached_; }
@@ -116,6 +128,10 @@ private:
   std::string name_;
   int fd_ = -1;
   bool owns_fd_ = false;
+  bool checked_ = false;
+  bool skip_data_ = false;
+  bool (*wanted_)(const Record &, int) = nullptr;
+  int wanted_argument_ = 0;
   bool seekable_ = true;
   const std::vector<std::uint8_t> *bytes_ = nullptr;
   std::uint64_t position_ = 0; // of the next byte not yet taken from the file

@@ -111,6 +111,7 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
   std::uint64_t records = 0;
   {
     dapsession::Reader check;
+    check.skip_data();
     std::string error;
     Record rec;
     if (check.open_fd(r.fd, path, &error))
@@ -133,6 +134,8 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
   }
   for (Replay::Queue *q : queues) {
     q->reader = std::make_unique<dapsession::Reader>();
+    q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
+                      q->which);
     std::string error;
     if (!q->reader->open_fd(r.fd, path, &error)) {
       *reply = "replay: " + error;

@@ -725,6 +725,7 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
 
 int check(const std::string &path) {
   dapsession::Reader reader;
+  reader.skip_data();
   std::string error;
   std::uint64_t records = 0;
   if (reader.open(path, &error)) {
