@@ -456,7 +456,9 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
   const std::size_t head = kCommonSize + fixed;
   if (!ensure(head + data, start, error))
     return false;
-  if (!skip_data_ && (wanted_ == nullptr || wanted_(*r, wanted_argument_)))
+  r->data_size = data;
+  if (!skip_data_ && (wanted_ == nullptr || wanted_(*r, wanted_argument_)) &&
+      (data_wanted_ == nullptr || data_wanted_(*r, 0)))
     r->data.assign(held_.begin() + static_cast<std::ptrdiff_t>(at_ + head),
                    held_.begin() + static_cast<std::ptrdiff_t>(at_ + head + data));
   at_ += head + data;

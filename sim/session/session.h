@@ -62,8 +62,9 @@ struct Record {
   std::int32_t value = 0;    // ioctl: the int behind the pointer, after the call
   std::uint64_t repeats = 1; // see above
   std::vector<std::uint8_t> data;
-  std::uint64_t offset = 0; // where the record starts in the file
-  std::uint64_t size = 0;   // its encoded size
+  std::uint64_t data_size = 0; // of the data in the file, even when not read
+  std::uint64_t offset = 0;    // where the record starts in the file
+  std::uint64_t size = 0;      // its encoded size
 };
 
 struct Session {
@@ -109,8 +110,12 @@ public:
     wanted_argument_ = argument;
   }
 
-  // Records come without their data (a check of the whole file).
+  // Records come without their data (a check of the whole file), or with
+  // it only when `wanted` keeps them.
   void skip_data() { skip_data_ = true; }
+  void keep_data(bool (*wanted)(const Record &, int)) { data_wanted_ = wanted; }
+  // For a file already read whole once: blocks are not checked again.
+  void trust() { checked_ = true; }
 
   std::uint16_t version() const { return version_; }
   std::uint32_t ticks_per_second() const { return ticks_per_second_; }
@@ -131,6 +136,7 @@ private:
   bool checked_ = false;
   bool skip_data_ = false;
   bool (*wanted_)(const Record &, int) = nullptr;
+  bool (*data_wanted_)(const Record &, int) = nullptr;
   int wanted_argument_ = 0;
   bool seekable_ = true;
   const std::vector<std::uint8_t> *bytes_ = nullptr;

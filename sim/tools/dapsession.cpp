@@ -567,7 +567,7 @@ std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &call
 
 // Whether record `i`, of the call `view` tells about, has its data decoded.
 bool decoded(const Record &r, std::size_t i, const CallView &view) {
-  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data.empty() || i >= view.to)
+  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data_size == 0 || i >= view.to)
     return false;
   if (r.kind == Kind::write)
     return !view.family->writes.empty();
@@ -595,7 +595,7 @@ std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::st
       polls = polls_seen;
       continue;
     }
-    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data.empty();
+    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
     if (!idle || (!poll.empty() && describe(r, 0, false) != poll))
       break;
     poll = describe(r, 0, false);
@@ -610,13 +610,48 @@ std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::st
   return last;
 }
 
+// The file is read twice as it goes, so that a big one costs little
+// memory: first whole and checked, every record kept but with only the data
+// that says what the calls did (text sent, DAPL paths, loader command
+// lines), then record by record with all of it, as it is printed.
+bool read_outline(const std::string &path, Session *s, std::string *error) {
+  dapsession::Reader reader;
+  reader.keep_data([](const Record &r, int) {
+    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
+  });
+  if (!reader.open(path, error))
+    return false;
+  Record r;
+  while (reader.next(&r, error))
+    s->records.push_back(std::move(r));
+  s->version = reader.version();
+  s->ticks_per_second = reader.ticks_per_second();
+  return error->empty();
+}
+
 int show(const std::string &path, bool brief, bool raw) {
   Session s;
   std::string error;
-  if (!dapsession::read_session(path, &s, &error)) {
+  if (!read_outline(path, &s, &error)) {
     std::fprintf(stderr, "dapsession: %s\n", error.c_str());
     return 1;
   }
+  dapsession::Reader reader;
+  reader.trust();
+  if (!reader.open(path, &error)) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  Record whole;
+  std::size_t whole_at = SIZE_MAX; // the index of `whole`
+  auto full = [&](std::size_t i) -> const Record & {
+    while (whole_at == SIZE_MAX || whole_at < i) {
+      if (!reader.next(&whole, &error))
+        return s.records[i]; // the file changed since: what the outline has
+      whole_at = whole_at == SIZE_MAX ? 0 : whole_at + 1;
+    }
+    return whole;
+  };
   const std::size_t limit = brief ? 32 : SIZE_MAX;
   std::printf("session file %s: version %u, %u ticks a second, %zu records\n", path.c_str(),
               s.version, s.ticks_per_second, s.records.size());
@@ -650,7 +685,7 @@ int show(const std::string &path, bool brief, bool raw) {
         continue;
       }
     }
-    const Record &r = s.records[i];
+    const Record &r = full(i);
     const bool binary =
         r.node == dapsession::kAccel1 && (r.kind == Kind::read || r.kind == Kind::write);
     Stream *stream = nullptr;
