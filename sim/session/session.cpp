@@ -313,10 +313,17 @@ bool Reader::load_block(std::string *error, bool *at_end) {
   const std::uint32_t length = get_u32(head);
   if (get_u32(head + 4) != sequence_ || length == 0 || length > kMaxBlock)
     return fail(start, "refused: damaged (not the block that comes next)", error);
-  // Grown as bytes come, so that a damaged length costs no more memory than
-  // the file holds.
-  held_.clear();
   at_ = 0;
+  // A block of the usual size goes where the last one was (no new memory,
+  // nothing to clear); a longer one is grown as bytes come, so that a
+  // damaged length costs no more memory than the file holds.
+  if (length <= std::max<std::size_t>(held_.size(), std::size_t{4} << 20)) {
+    held_.resize(length);
+    if (raw(held_.data(), length) < length)
+      return fail(start, "refused: cut short inside a block", error);
+  }
+  if (held_.size() != length)
+    held_.clear();
   while (held_.size() < length) {
     const std::size_t had = held_.size();
     const std::size_t want = std::min<std::size_t>(length - had, std::size_t{4} << 20);
