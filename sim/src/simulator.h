@@ -263,7 +263,7 @@ private:
   std::string replay_status() const;
   // Ends a replay with its verdict: one line on standard error, and a line
   // "exact" or "differs" appended to the file DAPSIM_REPLAY_VERDICT names.
-  // `always`: even when the host never used it (at exit).
+  // `always`: even when the host never used it.
   void replay_end(bool always);
   void replay_end_at_exit();
   // The queue's record `k` places ahead, read from the file as needed;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # octave-sim --replay as a lab's regression test: an exact replay exits 0, a
-# script that makes one call differently or one call fewer exits 3 with the
+# script that makes one call differently, one call fewer or none exits 3 with the
 # verdict on standard error, a session file that is missing, empty, foreign,
 # damaged or cut short exits 4 before the script runs; under DAPSIM_REPLAY
 # alone a refused file keeps the device nodes from opening. The example
@@ -48,6 +48,10 @@ done
 sweeps 2 2
 run 3 "$example"
 grep -q "NOT exact: .* recorded calls left unplayed" <<<"$said" || fail "one call fewer: $said"
+printf "disp('no device call');\n" >"$work/sweeps.m"
+run 3 "$example"
+grep -q "NOT exact: 0 of 1182 recorded calls played, 0 differences; 1182 recorded calls left unplayed" \
+  <<<"$said" || fail "a script that makes no call: $said"
 sweeps 1 3
 run 3 "$work/v2.ses"
 grep -q "NOT exact: .*, the first: accel0 write 4 byte 14: expected 0x62 got 0x63" <<<"$said" ||
