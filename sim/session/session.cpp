@@ -274,6 +274,7 @@ bool Reader::fail(std::uint64_t at, const std::string &why, std::string *error) 
         name_ + ": cannot read at byte " + std::to_string(at) + ": " + std::strerror(io_errno_);
   else
     *error = name_ + ": " + why + " at byte " + std::to_string(at);
+  failure_ = *error;
   return false;
 }
 
@@ -475,9 +476,11 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
 }
 
 bool Reader::next(Record *record, std::string *error) {
-  error->clear();
-  if (failed_)
+  if (failed_) {
+    *error = failure_;
     return false;
+  }
+  error->clear();
   while (true) {
     Record r;
     bool at_end = false;

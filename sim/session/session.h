@@ -154,6 +154,7 @@ private:
   std::uint32_t sequence_ = 0;
   bool ended_ = false;
   bool failed_ = false;
+  std::string failure_; // what next() says again after a failure
   bool limit_reached_ = false;
   int stopped_error_ = 0;
   bool have_next_ = false;
