@@ -3,7 +3,12 @@
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#ifdef DAP_HAVE_ZLIB
+#include <zlib.h>
+#endif
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +109,10 @@ const char *kind_name(Kind kind) {
     return "repeat";
   case Kind::limit:
     return "limit";
+  case Kind::stopped:
+    return "stopped";
+  case Kind::end:
+    return "end";
   }
   return "?";
 }
@@ -116,155 +125,533 @@ void encode_header(std::uint8_t out[kHeaderSize], std::uint32_t ticks_per_second
   std::memcpy(out, kMagic, sizeof kMagic);
   put_u16(out + 6, kVersion);
   put_u32(out + 8, ticks_per_second);
-  put_u32(out + 12, 0);
+  put_u32(out + 12, crc32(out, 12));
 }
 
-bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std::string *error) {
-  *session = Session{};
-  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
-    *error = "not a session file";
-    return false;
+namespace {
+
+constexpr auto kCrcTables = [] {
+  std::array<std::array<std::uint32_t, 256>, 8> t{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int k = 0; k < 8; ++k)
+      c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    t[0][i] = c;
   }
-  session->version = get_u16(&bytes[6]);
-  if (session->version == 0 || session->version > kVersion) {
-    *error = "session file version " + std::to_string(session->version) +
-             " is newer than this reader (" + std::to_string(kVersion) + ")";
-    return false;
+  for (std::size_t i = 0; i < 256; ++i)
+    for (std::size_t k = 1; k < 8; ++k)
+      t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+  return t;
+}();
+
+// The fixed part after the common one, by kind; SIZE_MAX for a kind this
+// version does not have.
+std::size_t fixed_size(std::uint8_t kind, std::uint16_t version) {
+  switch (static_cast<Kind>(kind)) {
+  case Kind::open:
+  case Kind::close:
+  case Kind::release:
+  case Kind::clock:
+  case Kind::repeat:
+    return 4;
+  case Kind::read:
+  case Kind::write:
+  case Kind::dapl:
+  case Kind::loader:
+    return 8;
+  case Kind::ioctl:
+    return 12;
+  case Kind::limit:
+    return 0;
+  case Kind::stopped:
+  case Kind::end:
+    return version >= 2 ? 0 : SIZE_MAX;
   }
-  session->ticks_per_second = get_u32(&bytes[8]);
-  std::size_t at = kHeaderSize;
-  const std::size_t end = bytes.size();
-  while (at < end) {
-    const std::size_t start = at;
-    if (end - at < kCommonSize) {
-      session->truncated = true;
-      break;
-    }
-    Record r;
-    const std::uint8_t *p = &bytes[at];
-    const auto kind = p[0];
-    if (kind < 1 || kind > static_cast<std::uint8_t>(Kind::limit)) {
-      *error = "unknown record kind " + std::to_string(kind) + " at byte " + std::to_string(at);
-      return false;
-    }
-    r.kind = static_cast<Kind>(kind);
-    r.node = p[1];
-    r.error = get_u16(p + 2);
-    r.tick = to_i64(get_u64(p + 4));
-    at += kCommonSize;
-    std::size_t fixed = 0;
-    switch (r.kind) {
-    case Kind::open:
-    case Kind::close:
-    case Kind::release:
-    case Kind::clock:
-    case Kind::repeat:
-      fixed = 4;
-      break;
-    case Kind::read:
-    case Kind::write:
-    case Kind::dapl:
-    case Kind::loader:
-      fixed = 8;
-      break;
-    case Kind::ioctl:
-      fixed = 12;
-      break;
-    case Kind::limit:
-      fixed = 0;
-      break;
-    }
-    if (end - at < fixed) {
-      session->truncated = true;
-      break;
-    }
-    p = &bytes[at];
-    std::size_t data = 0;
-    switch (r.kind) {
-    case Kind::open:
-    case Kind::close:
-    case Kind::release:
-      r.result = to_i32(get_u32(p));
-      break;
-    case Kind::clock:
-    case Kind::repeat:
-      r.repeats = get_u32(p);
-      break;
-    case Kind::read:
-      r.asked = get_u32(p);
-      r.result = to_i32(get_u32(p + 4));
-      data = r.result > 0 ? static_cast<std::size_t>(r.result) : 0;
-      break;
-    case Kind::write:
-      r.asked = get_u32(p);
-      r.result = to_i32(get_u32(p + 4));
-      data = r.asked;
-      break;
-    case Kind::dapl:
-    case Kind::loader:
-      r.result = to_i32(get_u32(p));
-      data = get_u32(p + 4);
-      break;
-    case Kind::ioctl:
-      r.asked = get_u32(p);
-      r.result = to_i32(get_u32(p + 4));
-      r.value = to_i32(get_u32(p + 8));
-      break;
-    case Kind::limit:
-      session->limit_reached = true;
-      break;
-    }
-    at += fixed;
-    if (end - at < data) {
-      session->truncated = true;
-      break;
-    }
-    r.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(at + data));
-    at += data;
-    r.offset = start;
-    r.size = at - start;
-    if (r.kind == Kind::repeat) {
-      if (session->records.empty()) {
-        *error = "a repeat record with nothing before it at byte " + std::to_string(start);
-        return false;
-      }
-      session->records.back().repeats += r.repeats;
-      session->records.back().size += r.size;
-      continue;
-    }
-    session->records.push_back(std::move(r));
-  }
-  return true;
+  return SIZE_MAX;
 }
 
-bool read_session(const std::string &path, Session *session, std::string *error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+// Largest block a reader takes: far above what the writer makes (its
+// buffer, or one record of a call's data), far below what exhausts memory.
+constexpr std::uint32_t kMaxBlock = std::uint32_t{1} << 30;
+constexpr std::uint64_t kMaxClockRun = std::uint64_t{1} << 24;
+
+} // namespace
+
+std::uint32_t crc32(const void *bytes, std::size_t count, std::uint32_t crc) {
+#ifdef DAP_HAVE_ZLIB
+  // zlib's is the same CRC, three times as fast as the tables below.
+  const auto *bytes8 = static_cast<const Bytef *>(bytes);
+  while (count > 0) {
+    const auto n = static_cast<uInt>(std::min<std::size_t>(count, 1u << 30));
+    crc = static_cast<std::uint32_t>(::crc32(crc, bytes8, n));
+    bytes8 += n;
+    count -= n;
+  }
+  return crc;
+#endif
+  const auto &t = kCrcTables;
+  const auto *p = static_cast<const std::uint8_t *>(bytes);
+  crc = ~crc;
+  while (count >= 8) {
+    const std::uint32_t lo = crc ^ get_u32(p);
+    const std::uint32_t hi = get_u32(p + 4);
+    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+          t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+    p += 8;
+    count -= 8;
+  }
+  while (count-- > 0)
+    crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+Reader::~Reader() {
+  if (owns_fd_)
+    ::close(fd_);
+}
+
+bool Reader::open(const std::string &path, std::string *error) {
+  name_ = path;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t chunk[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      *error = "cannot read " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
+  owns_fd_ = true;
+  return start(error);
+}
+
+bool Reader::open_fd(int fd, const std::string &name, std::string *error) {
+  name_ = name;
+  fd_ = fd;
+  return start(error);
+}
+
+bool Reader::open_bytes(const std::vector<std::uint8_t> *bytes, const std::string &name,
+                        std::string *error) {
+  name_ = name;
+  bytes_ = bytes;
+  return start(error);
+}
+
+std::size_t Reader::raw(std::uint8_t *out, std::size_t count) {
+  std::size_t got = 0;
+  if (bytes_ != nullptr) {
+    const std::size_t left = position_ < bytes_->size() ? bytes_->size() - position_ : 0;
+    got = std::min(count, left);
+    if (got > 0)
+      std::memcpy(out, bytes_->data() + position_, got);
+  } else {
+    while (got < count) {
+      // At its own place: readers may share the descriptor. A pipe or a
+      // device has no place; it is read as it comes.
+      ssize_t n = seekable_
+                      ? ::pread(fd_, out + got, count - got, static_cast<off_t>(position_ + got))
+                      : ::read(fd_, out + got, count - got);
+      if (n < 0 && errno == ESPIPE && seekable_) {
+        seekable_ = false;
+        continue;
+      }
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0) {
+        io_failed_ = true;
+        io_errno_ = errno;
+      }
+      if (n <= 0)
+        break;
+      got += static_cast<std::size_t>(n);
     }
-    if (n == 0)
-      break;
-    bytes.insert(bytes.end(), chunk, chunk + n);
   }
-  ::close(fd);
-  if (!parse_session(bytes, session, error)) {
-    *error = path + ": " + *error;
-    return false;
+  position_ += got;
+  return got;
+}
+
+bool Reader::fail(std::uint64_t at, const std::string &why, std::string *error) {
+  failed_ = true;
+  if (io_failed_)
+    *error =
+        name_ + ": cannot read at byte " + std::to_string(at) + ": " + std::strerror(io_errno_);
+  else
+    *error = name_ + ": " + why + " at byte " + std::to_string(at);
+  failure_ = *error;
+  return false;
+}
+
+bool Reader::start(std::string *error) {
+  std::uint8_t header[kHeaderSize];
+  const std::size_t got = raw(header, sizeof header);
+  if (got == 0 && !io_failed_)
+    return fail(0, "refused: the file is empty", error);
+  if (got < sizeof kMagic || std::memcmp(header, kMagic, sizeof kMagic) != 0)
+    return fail(0, "refused: not a session file (no DAPSES header)", error);
+  if (got < kHeaderSize)
+    return fail(got, "refused: cut short in its header", error);
+  version_ = get_u16(header + 6);
+  if (version_ == 0 || version_ > kVersion)
+    return fail(6,
+                "refused: session file version " + std::to_string(version_) +
+                    " is newer than this reader (" + std::to_string(kVersion) + ")",
+                error);
+  ticks_per_second_ = get_u32(header + 8);
+  if (version_ >= 2 && get_u32(header + 12) != crc32(header, 12))
+    return fail(0, "refused: damaged header (its CRC-32 fails)", error);
+  base_ = kHeaderSize;
+  return true;
+}
+
+// Version 2: the next block, checked. *at_end when the file ends before it.
+bool Reader::load_block(std::string *error, bool *at_end) {
+  const std::uint64_t start = position_;
+  std::uint8_t head[kBlockHeaderSize];
+  const std::size_t got = raw(head, sizeof head);
+  if (got == 0 && !io_failed_) {
+    *at_end = true;
+    return true;
+  }
+  if (got < sizeof head)
+    return fail(start, "refused: cut short inside a block's header", error);
+  const std::uint32_t length = get_u32(head);
+  if (get_u32(head + 4) != sequence_ || length == 0 || length > kMaxBlock)
+    return fail(start, "refused: damaged (not the block that comes next)", error);
+  at_ = 0;
+  // A block of the usual size goes where the last one was (no new memory,
+  // nothing to clear); a longer one is grown as bytes come, so that a
+  // damaged length costs no more memory than the file holds.
+  if (length <= std::max<std::size_t>(held_.size(), std::size_t{4} << 20)) {
+    held_.resize(length);
+    if (raw(held_.data(), length) < length)
+      return fail(start, "refused: cut short inside a block", error);
+  }
+  if (held_.size() != length)
+    held_.clear();
+  while (held_.size() < length) {
+    const std::size_t had = held_.size();
+    const std::size_t want = std::min<std::size_t>(length - had, std::size_t{4} << 20);
+    held_.resize(had + want);
+    const std::size_t n = raw(held_.data() + had, want);
+    held_.resize(had + n);
+    if (n < want)
+      return fail(start, "refused: cut short inside a block", error);
+  }
+  if (!checked_ && crc32(held_.data(), held_.size(), crc32(head, 8)) != get_u32(head + 8))
+    return fail(start, "refused: damaged (a block's CRC-32 fails)", error);
+  base_ = start + kBlockHeaderSize;
+  ++sequence_;
+  return true;
+}
+
+// `count` bytes held from at_ on. Version 1 reads on from the file (a
+// shortfall is a record cut short); version 2 has them in its block.
+bool Reader::ensure(std::size_t count, std::uint64_t record_at, std::string *error) {
+  if (held_.size() - at_ >= count)
+    return true;
+  if (version_ >= 2)
+    return fail(record_at, "refused: damaged (a record runs past its block)", error);
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(at_));
+  base_ += at_;
+  at_ = 0;
+  while (held_.size() < count) {
+    const std::size_t had = held_.size();
+    const std::size_t want = std::max<std::size_t>(
+        std::min<std::size_t>(count - had, std::size_t{4} << 20), std::size_t{64} << 10);
+    held_.resize(had + want);
+    const std::size_t n = raw(held_.data() + had, want);
+    held_.resize(had + n);
+    if (n == 0)
+      return fail(record_at, "refused: cut short inside a record", error);
   }
   return true;
+}
+
+// One record as it is in the file, repeat records not folded.
+bool Reader::parse(Record *r, std::string *error, bool *at_end) {
+  *at_end = false;
+  if (at_ == held_.size()) {
+    if (version_ >= 2) {
+      if (ended_) {
+        // Nothing may follow the end record.
+        std::uint8_t byte;
+        if (raw(&byte, 1) != 0 || io_failed_)
+          return fail(position_ - 1, "refused: damaged (bytes after the end record)", error);
+        *at_end = true;
+        return true;
+      }
+      bool none = false;
+      if (!load_block(error, &none))
+        return false;
+      if (none)
+        return fail(position_,
+                    "refused: cut short (the file ends without its end record; was the "
+                    "recording killed or the file cut?)",
+                    error);
+    } else if (!ensure(1, base_ + at_, error)) {
+      if (!io_failed_ && held_.size() == at_) {
+        failed_ = false;
+        error->clear();
+        *at_end = true;
+        return true;
+      }
+      return false;
+    }
+  }
+  const std::uint64_t start = base_ + at_;
+  if (ended_ && version_ >= 2)
+    return fail(start, "refused: damaged (records after the end record)", error);
+  if (!ensure(kCommonSize, start, error))
+    return false;
+  const std::uint8_t kind = held_[at_];
+  const std::size_t fixed = fixed_size(kind, version_);
+  if (fixed == SIZE_MAX)
+    return fail(start, "refused: damaged (unknown record kind " + std::to_string(kind) + ")",
+                error);
+  if (!ensure(kCommonSize + fixed, start, error))
+    return false;
+  const std::uint8_t *p = held_.data() + at_;
+  *r = Record{};
+  r->kind = static_cast<Kind>(kind);
+  r->node = p[1];
+  r->error = get_u16(p + 2);
+  r->tick = to_i64(get_u64(p + 4));
+  p += kCommonSize;
+  std::uint64_t data = 0;
+  switch (r->kind) {
+  case Kind::open:
+  case Kind::close:
+  case Kind::release:
+    r->result = to_i32(get_u32(p));
+    break;
+  case Kind::clock:
+  case Kind::repeat:
+    r->repeats = get_u32(p);
+    break;
+  case Kind::read:
+    r->asked = get_u32(p);
+    r->result = to_i32(get_u32(p + 4));
+    data = r->result > 0 ? static_cast<std::uint64_t>(r->result) : 0;
+    break;
+  case Kind::write:
+    r->asked = get_u32(p);
+    r->result = to_i32(get_u32(p + 4));
+    data = r->asked;
+    break;
+  case Kind::dapl:
+  case Kind::loader:
+    r->result = to_i32(get_u32(p));
+    data = get_u32(p + 4);
+    break;
+  case Kind::ioctl:
+    r->asked = get_u32(p);
+    r->result = to_i32(get_u32(p + 4));
+    r->value = to_i32(get_u32(p + 8));
+    break;
+  case Kind::limit:
+    limit_reached_ = true;
+    break;
+  case Kind::stopped:
+    stopped_error_ = r->error != 0 ? r->error : EIO;
+    break;
+  case Kind::end:
+    ended_ = true;
+    break;
+  }
+  // A run is the times() calls within one tick: tens of thousands at the
+  // most on a rig. Millions more are damage (and would keep a host's tick
+  // wait spinning for hours).
+  if (r->kind == Kind::clock && (r->repeats == 0 || r->repeats > kMaxClockRun))
+    return fail(start, "refused: damaged (a clock run of " + std::to_string(r->repeats) + " calls)",
+                error);
+  const std::size_t head = kCommonSize + fixed;
+  if (!ensure(head + data, start, error))
+    return false;
+  r->data_size = data;
+  if (!skip_data_ && (wanted_ == nullptr || wanted_(*r, wanted_argument_)) &&
+      (data_wanted_ == nullptr || data_wanted_(*r, 0)))
+    r->data.assign(held_.begin() + static_cast<std::ptrdiff_t>(at_ + head),
+                   held_.begin() + static_cast<std::ptrdiff_t>(at_ + head + data));
+  at_ += head + data;
+  r->offset = start;
+  r->size = head + data;
+  return true;
+}
+
+bool Reader::next(Record *record, std::string *error) {
+  if (failed_) {
+    *error = failure_;
+    return false;
+  }
+  error->clear();
+  while (true) {
+    Record r;
+    bool at_end = false;
+    if (have_next_) {
+      r = std::move(next_);
+      have_next_ = false;
+    } else if (!parse(&r, error, &at_end)) {
+      return false;
+    }
+    if (at_end)
+      return false;
+    if (r.kind == Kind::end)
+      continue;
+    if (r.kind == Kind::repeat)
+      return fail(r.offset, "refused: damaged (a repeat record with nothing before it)", error);
+    // The repeat records that follow are this one's; the writer repeats
+    // records without data only.
+    const bool has_data =
+        r.size > kCommonSize + fixed_size(static_cast<std::uint8_t>(r.kind), version_);
+    while (true) {
+      Record after;
+      if (!parse(&after, error, &at_end))
+        return false;
+      if (at_end)
+        break;
+      if (after.kind != Kind::repeat) {
+        next_ = std::move(after);
+        have_next_ = true;
+        break;
+      }
+      if (has_data || r.kind == Kind::clock)
+        return fail(after.offset, "refused: damaged (a repeat where none can be)", error);
+      r.repeats += after.repeats;
+      r.size += after.size;
+    }
+    if (wanted_ != nullptr && !wanted_(r, wanted_argument_))
+      continue;
+    *record = std::move(r);
+    return true;
+  }
+}
+
+namespace {
+
+bool read_all(Reader &reader, Session *session, std::string *error) {
+  Record r;
+  while (reader.next(&r, error))
+    session->records.push_back(std::move(r));
+  if (!error->empty())
+    return false;
+  session->version = reader.version();
+  session->ticks_per_second = reader.ticks_per_second();
+  session->limit_reached = reader.limit_reached();
+  session->stopped_error = reader.stopped_error();
+  return true;
+}
+
+} // namespace
+
+bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std::string *error) {
+  *session = Session{};
+  Reader reader;
+  return reader.open_bytes(&bytes, "session", error) && read_all(reader, session, error);
+}
+
+bool read_session(const std::string &path, Session *session, std::string *error) {
+  *session = Session{};
+  Reader reader;
+  return reader.open(path, error) && read_all(reader, session, error);
+}
+
+void encode_record(const Record &r, std::vector<std::uint8_t> *out) {
+  std::uint8_t head[kCommonSize + 12] = {};
+  common(head, r.kind, r.node, r.error, r.tick);
+  std::uint8_t *p = head + kCommonSize;
+  std::size_t fixed = fixed_size(static_cast<std::uint8_t>(r.kind), kVersion);
+  std::uint32_t runs = 1; // clock: the run's length goes in the record itself
+  switch (r.kind) {
+  case Kind::open:
+  case Kind::close:
+  case Kind::release:
+    put_u32(p, from_i32(clamp_i32(r.result)));
+    break;
+  case Kind::clock:
+  case Kind::repeat:
+    put_u32(p, clamp_u32(r.repeats));
+    runs = 0;
+    break;
+  case Kind::read:
+  case Kind::write:
+    put_u32(p, r.asked);
+    put_u32(p + 4, from_i32(clamp_i32(r.result)));
+    break;
+  case Kind::dapl:
+  case Kind::loader:
+    put_u32(p, from_i32(clamp_i32(r.result)));
+    put_u32(p + 4, clamp_u32(r.data.size()));
+    break;
+  case Kind::ioctl:
+    put_u32(p, r.asked);
+    put_u32(p + 4, from_i32(clamp_i32(r.result)));
+    put_u32(p + 8, from_i32(r.value));
+    break;
+  case Kind::limit:
+  case Kind::stopped:
+  case Kind::end:
+    break;
+  }
+  if (fixed == SIZE_MAX)
+    fixed = 0;
+  out->insert(out->end(), head, head + kCommonSize + fixed);
+  out->insert(out->end(), r.data.begin(), r.data.end());
+  for (std::uint64_t left = runs == 0 ? 0 : r.repeats - 1; left > 0;) {
+    const std::uint32_t n = clamp_u32(left);
+    std::uint8_t more[16];
+    common(more, Kind::repeat, kNoNode, 0, -1);
+    put_u32(more + kCommonSize, n);
+    out->insert(out->end(), more, more + sizeof more);
+    left -= n;
+  }
+}
+
+bool write_session(int fd, std::uint32_t ticks_per_second, const std::vector<Record> &records,
+                   std::size_t block_size) {
+  auto write_all = [fd](const std::uint8_t *p, std::size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(fd, p, n);
+      if (w < 0 && errno == EINTR)
+        continue;
+      if (w <= 0) {
+        if (w == 0)
+          errno = EIO;
+        return false;
+      }
+      p += w;
+      n -= static_cast<std::size_t>(w);
+    }
+    return true;
+  };
+  std::uint8_t header[kHeaderSize];
+  encode_header(header, ticks_per_second);
+  if (!write_all(header, sizeof header))
+    return false;
+  std::uint32_t sequence = 0;
+  std::vector<std::uint8_t> block(kBlockHeaderSize);
+  auto send = [&] {
+    const std::size_t length = block.size() - kBlockHeaderSize;
+    put_u32(block.data(), static_cast<std::uint32_t>(length));
+    put_u32(block.data() + 4, sequence++);
+    put_u32(block.data() + 8,
+            crc32(block.data() + kBlockHeaderSize, length, crc32(block.data(), 8)));
+    const bool ok = write_all(block.data(), block.size());
+    block.resize(kBlockHeaderSize);
+    return ok;
+  };
+  Record end;
+  end.kind = Kind::end;
+  for (std::size_t i = 0; i <= records.size(); ++i) {
+    const std::size_t had = block.size();
+    encode_record(i < records.size() ? records[i] : end, &block);
+    if (had > kBlockHeaderSize && block.size() - kBlockHeaderSize > block_size) {
+      // The record opens the next block.
+      std::vector<std::uint8_t> record(block.begin() + static_cast<std::ptrdiff_t>(had),
+                                       block.end());
+      block.resize(had);
+      if (!send())
+        return false;
+      block.insert(block.end(), record.begin(), record.end());
+    }
+  }
+  return send();
 }
 
 std::string normalize_path(const char *path) {
@@ -316,57 +703,141 @@ std::uint8_t classify_path(const char *path, bool *dapl) {
 Writer::Writer(int fd, std::uint64_t limit, std::uint32_t ticks_per_second, WriteFn write_fn,
                std::size_t buffer_size)
     : fd_(fd), limit_(limit), write_(write_fn),
-      buffer_(static_cast<std::uint8_t *>(std::malloc(buffer_size))), capacity_(buffer_size) {
+      buffer_(static_cast<std::uint8_t *>(std::malloc(kBlockHeaderSize + buffer_size))),
+      capacity_(buffer_size) {
   if (buffer_ == nullptr)
     capacity_ = 0;
+  origin_ = ::lseek(fd, 0, SEEK_CUR);
   std::uint8_t header[kHeaderSize];
   encode_header(header, ticks_per_second);
-  put(header, sizeof header);
+  size_ = kHeaderSize;
+  send(header, sizeof header);
 }
 
 Writer::~Writer() { std::free(buffer_); }
 
-void Writer::send(const void *bytes, std::size_t count) {
-  const int saved = errno;
+int Writer::write_all(const void *bytes, std::size_t count) {
   const auto *p = static_cast<const std::uint8_t *>(bytes);
   while (count > 0) {
     const ssize_t n = write_(fd_, p, count);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      break;
+      return n < 0 ? errno : EIO;
     p += n;
     count -= static_cast<std::size_t>(n);
   }
+  return 0;
+}
+
+bool Writer::send(const void *bytes, std::size_t count) {
+  if (failed_error_ != 0)
+    return false;
+  const int saved = errno;
+  const int error = write_all(bytes, count);
+  errno = saved;
+  if (error != 0) {
+    write_failed(error);
+    return false;
+  }
+  committed_ += count;
+  return true;
+}
+
+// What a partial write left goes, so that the file ends at its last whole
+// block; then the stopped and end records, when they fit. Nothing is ever
+// written after this: the disk that frees up later would leave a gap.
+void Writer::write_failed(int error) {
+  const int saved = errno;
+  failed_error_ = error;
+  stopped_ = true;
+  used_ = 0;
+  const off_t whole = origin_ + static_cast<off_t>(committed_);
+  if (origin_ >= 0 && ::ftruncate(fd_, whole) == 0 && ::lseek(fd_, whole, SEEK_SET) == whole) {
+    std::uint8_t mark[kBlockHeaderSize + 2 * kCommonSize];
+    common(mark + kBlockHeaderSize, Kind::stopped, kNoNode, error, -1);
+    common(mark + kBlockHeaderSize + kCommonSize, Kind::end, kNoNode, 0, -1);
+    put_u32(mark, 2 * kCommonSize);
+    put_u32(mark + 4, sequence_);
+    put_u32(mark + 8, crc32(mark + kBlockHeaderSize, 2 * kCommonSize, crc32(mark, 8)));
+    if (write_all(mark, sizeof mark) == 0) {
+      committed_ += sizeof mark;
+    } else if (::ftruncate(fd_, whole) != 0) {
+      // Nothing more can be done: a reader finds the file cut short.
+    }
+  }
+  size_ = committed_;
   errno = saved;
 }
 
-void Writer::put(const void *bytes, std::size_t count) {
-  size_ += count;
-  if (used_ + count > capacity_) {
-    flush();
-    if (count > capacity_) {
-      send(bytes, count);
+// A block: the records buffered, or one record too big for the buffer.
+void Writer::send_block(const std::uint8_t *head, std::size_t head_size, const void *data,
+                        std::size_t data_size) {
+  std::uint8_t block[kBlockHeaderSize];
+  put_u32(block, static_cast<std::uint32_t>(head_size + data_size));
+  put_u32(block + 4, sequence_);
+  std::uint32_t sum = crc32(head, head_size, crc32(block, 8));
+  if (data_size > 0)
+    sum = crc32(data, data_size, sum);
+  put_u32(block + 8, sum);
+  if (head == buffer_ + kBlockHeaderSize) {
+    std::memcpy(buffer_, block, sizeof block);
+    if (!send(buffer_, kBlockHeaderSize + head_size))
       return;
-    }
+  } else if (!send(block, sizeof block) || !send(head, head_size) ||
+             (data_size > 0 && !send(data, data_size))) {
+    return;
   }
-  std::memcpy(buffer_ + used_, bytes, count);
+  ++sequence_;
+}
+
+void Writer::put(const void *bytes, std::size_t count) {
+  if (failed_error_ != 0)
+    return;
+  if (used_ + count > capacity_)
+    flush();
+  if (count > capacity_) {
+    // A whole record the buffer cannot hold (it has none): a block of its own.
+    size_ += kBlockHeaderSize + count;
+    send_block(static_cast<const std::uint8_t *>(bytes), count, nullptr, 0);
+    return;
+  }
+  if (used_ == 0)
+    size_ += kBlockHeaderSize;
+  size_ += count;
+  std::memcpy(buffer_ + kBlockHeaderSize + used_, bytes, count);
   used_ += count;
 }
 
 void Writer::flush() {
-  if (used_ > 0)
-    send(buffer_, used_);
+  if (used_ > 0 && failed_error_ == 0)
+    send_block(buffer_ + kBlockHeaderSize, used_, nullptr, 0);
   used_ = 0;
 }
 
-// Room for `count` more bytes, with what is pending and the limit record
-// still to come. At the limit: the marker, one message, and nothing more.
-bool Writer::fits(std::size_t count) {
-  if (stopped_)
+// A record after the end record: the end goes, to be written again.
+bool Writer::reopen() {
+  if (!ended_)
+    return true;
+  if (failed_error_ != 0 || origin_ < 0)
     return false;
-  constexpr std::size_t kReserve = 3 * 16;
-  if (size_ + count + kReserve <= limit_)
+  const off_t at = origin_ + static_cast<off_t>(end_at_);
+  if (::ftruncate(fd_, at) != 0 || ::lseek(fd_, at, SEEK_SET) != at)
+    return false;
+  committed_ = size_ = end_at_;
+  --sequence_;
+  ended_ = false;
+  return true;
+}
+
+// Room for `count` more bytes, with what is pending and the limit and end
+// records still to come. At the limit: the marker, one message, and
+// nothing more.
+bool Writer::fits(std::size_t count) {
+  if (stopped_ || !reopen())
+    return false;
+  constexpr std::size_t kReserve = 3 * 16 + kCommonSize + 3 * kBlockHeaderSize;
+  if (size_ + count + kBlockHeaderSize + kReserve <= limit_)
     return true;
   emit_repeat();
   emit_clock();
@@ -391,6 +862,16 @@ void Writer::emit_repeat() {
     put(head, sizeof head);
     pending_repeats_ -= n;
   }
+}
+
+// An open, a close or a release ends a clock run, so that the times()
+// values of a command call are written before its last record and a cut
+// keeps them.
+void Writer::end_clock_run() {
+  if (stopped_ || clock_count_ == 0 || !reopen())
+    return;
+  emit_repeat();
+  emit_clock();
 }
 
 void Writer::emit_clock() {
@@ -419,9 +900,18 @@ void Writer::add(const std::uint8_t *head, std::size_t head_size, const void *da
   if (!fits(head_size + data_size))
     return;
   emit_repeat();
-  put(head, head_size);
-  if (data_size > 0)
-    put(data, data_size);
+  if (head_size + data_size > capacity_) {
+    flush();
+    size_ += kBlockHeaderSize + head_size + data_size;
+    send_block(head, head_size, data, data_size);
+  } else {
+    // A record never spans two blocks.
+    if (used_ + head_size + data_size > capacity_)
+      flush();
+    put(head, head_size);
+    if (data_size > 0)
+      put(data, data_size);
+  }
   if (data_size == 0 && head_size <= sizeof last_) {
     std::memcpy(last_, head, head_size);
     last_size_ = head_size;
@@ -431,6 +921,7 @@ void Writer::add(const std::uint8_t *head, std::size_t head_size, const void *da
 }
 
 void Writer::open(std::uint8_t node, std::int64_t tick, int result, int error) {
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::open, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, from_i32(result));
@@ -468,6 +959,7 @@ void Writer::ioctl(std::uint8_t node, std::int64_t tick, unsigned long request, 
 }
 
 void Writer::close(std::uint8_t node, std::int64_t tick, int result, int error) {
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::close, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, from_i32(result));
@@ -475,6 +967,7 @@ void Writer::close(std::uint8_t node, std::int64_t tick, int result, int error) 
 }
 
 void Writer::release(std::uint8_t node, std::int64_t tick, int fd) {
+  end_clock_run();
   std::uint8_t head[16];
   common(head, Kind::release, node, 0, tick);
   put_u32(head + kCommonSize, from_i32(fd));
@@ -502,7 +995,7 @@ void Writer::loader(std::int64_t tick, const char *command_line, int status, int
 }
 
 void Writer::clock(std::int64_t value) {
-  if (stopped_)
+  if (stopped_ || !reopen())
     return;
   if (clock_count_ > 0 && value == clock_value_) {
     ++clock_count_;
@@ -517,11 +1010,22 @@ void Writer::clock(std::int64_t value) {
 }
 
 void Writer::finish() {
+  if (failed_error_ != 0 || ended_)
+    return;
   if (!stopped_) {
     emit_repeat();
     emit_clock();
   }
   flush();
+  std::uint8_t head[kCommonSize];
+  common(head, Kind::end, kNoNode, 0, -1);
+  const std::uint64_t at = committed_;
+  put(head, sizeof head);
+  flush();
+  if (failed_error_ == 0) {
+    end_at_ = at;
+    ended_ = true;
+  }
 }
 
 } // namespace dapsession

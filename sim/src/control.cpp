@@ -67,7 +67,8 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     if (n == 1)
       return ok(replay_status());
     if (n == 2 && !t[1].quoted && text::lower(t[1].text) == "off") {
-      replay_.reset();
+      replay_end(false);
+      replay_refused_.clear();
       return ok();
     }
     bool strict = false;
@@ -83,7 +84,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     power_on();
     std::string answer;
     if (!replay_start(t[1].text, strict, &answer)) {
-      replay_.reset();
+      replay_end(false);
       return refuse(answer);
     }
     return ok(answer);

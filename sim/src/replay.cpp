@@ -4,11 +4,16 @@
 // board answered (reads, request 1/2 values, failures) comes back as it
 // came; times() gives the host the values it gave then. All of it runs with
 // the model's lock held, like the board it stands in for.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
+#include "real.h"
 #include "simulator.h"
 #include "text.h"
 
@@ -57,35 +62,127 @@ std::string first_difference(int node, const std::vector<std::uint8_t> &expected
 
 } // namespace
 
+namespace {
+
+// The queues after the two channels' (numbered by their node).
+constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
+
+int queue_of(const Record &r) {
+  if (r.kind == Kind::clock)
+    return kClockQueue;
+  if (r.kind == Kind::dapl)
+    return kDaplQueue;
+  if (r.kind == Kind::loader)
+    return kLoaderQueue;
+  if (r.node == kTextNode || r.node == kBinaryNode)
+    return r.node;
+  return -1;
+}
+
+} // namespace
+
+Simulator::Replay::~Replay() {
+  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
+    q->reader.reset();
+  if (fd >= 0)
+    real::close()(fd);
+}
+
 bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
   auto replay = std::make_unique<Replay>();
-  std::string error;
-  if (!dapsession::read_session(path, &replay->session, &error)) {
-    *reply = "replay: " + error;
+  Replay &r = *replay;
+  // Out of the host's way, so that its own descriptors are numbered as
+  // without the replay.
+  const int fd = real::open()(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) {
+    *reply = "replay: cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  replay->path = path;
-  replay->strict = strict;
-  const auto &records = replay->session.records;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const Record &r = records[i];
-    if (r.kind == Kind::clock)
-      replay->clock.records.push_back(i);
-    else if (r.kind == Kind::dapl)
-      replay->dapl.records.push_back(i);
-    else if (r.kind == Kind::loader)
-      replay->loader.records.push_back(i);
-    else if (r.node == kTextNode || r.node == kBinaryNode)
-      replay->channel[r.node].records.push_back(i);
+  r.fd = fcntl(fd, F_DUPFD_CLOEXEC, kFdSlots);
+  if (r.fd < 0)
+    r.fd = fd;
+  else
+    real::close()(fd);
+  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
+  for (int k = 0; k < 5; ++k)
+    queues[k]->which = k;
+  // The whole file is checked before a call is served: a damaged one is
+  // refused, never played in part.
+  std::uint64_t records = 0;
+  {
+    dapsession::Reader check;
+    check.skip_data();
+    std::string error;
+    Record rec;
+    if (check.open_fd(r.fd, path, &error))
+      while (check.next(&rec, &error)) {
+        ++records;
+        const int k = queue_of(rec);
+        if (k < 0)
+          continue;
+        ++queues[k]->total;
+        queues[k]->calls += rec.repeats;
+        if (k != kClockQueue)
+          r.recorded += rec.repeats;
+      }
+    if (!error.empty()) {
+      *reply = "replay: " + error;
+      return false;
+    }
+    r.limit_reached = check.limit_reached();
+    r.stopped_error = check.stopped_error();
   }
+  for (Replay::Queue *q : queues) {
+    q->reader = std::make_unique<dapsession::Reader>();
+    q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
+                      q->which);
+    std::string error;
+    if (!q->reader->open_fd(r.fd, path, &error)) {
+      *reply = "replay: " + error;
+      return false;
+    }
+  }
+  r.path = path;
+  r.strict = strict;
+  replay_end(false);
+  replay_refused_.clear();
   replay_ = std::move(replay);
+  static bool at_exit = false;
+  if (!at_exit) {
+    at_exit = true;
+    std::atexit([] { Simulator::get().replay_end_at_exit(); });
+  }
   trace("replay " + path + (strict ? " strict" : " lenient"));
-  if (replay_->session.truncated)
-    trace("replay note: the session file ends inside a record");
-  if (replay_->session.limit_reached)
+  if (replay_->limit_reached)
     trace("replay note: the recording stopped at its size limit");
-  *reply = std::to_string(records.size()) + " records";
+  if (replay_->stopped_error != 0)
+    trace(std::string("replay note: recording stopped: ") + std::strerror(replay_->stopped_error));
+  *reply = std::to_string(records) + " records";
   return true;
+}
+
+const Record *Simulator::replay_peek(Replay::Queue &q, std::size_t k) {
+  while (q.ahead.size() <= k && !q.done) {
+    Record rec;
+    std::string error;
+    if (!q.reader->next(&rec, &error)) {
+      q.done = true;
+      if (!error.empty())
+        replay_difference("the session file changed while it played: " + error);
+      break;
+    }
+    if (queue_of(rec) == q.which)
+      q.ahead.push_back(std::move(rec));
+  }
+  return k < q.ahead.size() ? &q.ahead[k] : nullptr;
+}
+
+void Simulator::replay_pop(Replay::Queue &q) {
+  q.passed += q.ahead.front().repeats;
+  q.taken = std::move(q.ahead.front());
+  q.ahead.pop_front();
+  q.used = 0;
+  ++q.next;
 }
 
 std::string Simulator::replay_status() const {
@@ -95,16 +192,84 @@ std::string Simulator::replay_status() const {
   std::string out = r.path + (r.strict ? " strict" : " lenient");
   for (int node = 0; node < 2; ++node)
     out += std::string(", ") + node_name(node) + " " + std::to_string(r.channel[node].next) + "/" +
-           std::to_string(r.channel[node].records.size());
+           std::to_string(r.channel[node].total);
   out += ", differences " + std::to_string(r.differences);
   if (r.stopped)
     out += ", stopped";
   return out;
 }
 
+void Simulator::replay_end(bool always) {
+  if (!replay_)
+    return;
+  Replay &r = *replay_;
+  if (r.active || always) {
+    std::uint64_t left = 0;
+    for (const Replay::Queue *q : {&r.channel[0], &r.channel[1], &r.dapl, &r.loader})
+      left += q->calls - q->passed - q->used;
+    const bool past = r.ended[0] || r.ended[1];
+    const bool exact = r.differences == 0 && left == 0 && !past && r.unmatched.empty();
+    std::string line = "dapsim: replay of " + r.path + ": " + (exact ? "exact" : "NOT exact") +
+                       ": " + std::to_string(r.played) + " of " + std::to_string(r.recorded) +
+                       " recorded calls played, " + std::to_string(r.differences) +
+                       (r.differences == 1 ? " difference" : " differences");
+    if (!r.first_difference.empty())
+      line += ", the first: " + r.first_difference;
+    if (past)
+      line += "; the script went past the end of the recording";
+    if (left > 0)
+      line += "; " + std::to_string(left) + " recorded calls left unplayed";
+    if (!r.unmatched.empty())
+      line += "; a call with no recorded counterpart: " + r.unmatched;
+    if (r.stopped)
+      line += "; stopped at the first difference (strict)";
+    if (r.stopped_error != 0)
+      line += std::string("; the recording stopped: ") + std::strerror(r.stopped_error);
+    else if (r.limit_reached)
+      line += "; the recording stopped at its size limit";
+    line += "\n";
+    real::write_all(2, line.data(), line.size());
+    if (const char *verdict = std::getenv("DAPSIM_REPLAY_VERDICT");
+        verdict != nullptr && *verdict != '\0') {
+      const int fd = real::open()(verdict, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        const std::string word = exact ? "exact\n" : "differs\n";
+        real::write_all(fd, word.data(), word.size());
+        real::close()(fd);
+      }
+    }
+  }
+  replay_.reset();
+}
+
+// At exit another thread may be inside the simulator: wait a little, never
+// forever. A replay the host never used says nothing (the processes a test
+// host starts inherit DAPSIM_REPLAY), unless someone waits for the verdict.
+void Simulator::replay_end_at_exit() {
+  const char *verdict = std::getenv("DAPSIM_REPLAY_VERDICT");
+  const bool always = verdict != nullptr && *verdict != '\0';
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (mutex_.try_lock()) {
+      replay_end(always);
+      mutex_.unlock();
+      return;
+    }
+    const struct timespec step = {0, 1000000};
+    real::nanosleep()(&step, nullptr);
+  }
+}
+
+void Simulator::replay_unmatched(const std::string &call) {
+  Replay &r = *replay_;
+  if (r.unmatched.empty())
+    r.unmatched = call;
+}
+
 void Simulator::replay_difference(const std::string &what) {
   Replay &r = *replay_;
   ++r.differences;
+  if (r.first_difference.empty())
+    r.first_difference = what;
   if (r.differences <= kDifferencesShown)
     trace("replay differs at " + what);
   else if (r.differences == kDifferencesShown + 1)
@@ -122,19 +287,22 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
                                        const std::string &operation) {
   Replay &r = *replay_;
   Replay::Queue &q = r.channel[node];
-  const auto &records = r.session.records;
   auto matches = [&](const Record &c) {
     return c.kind == kind && (kind != Kind::ioctl || c.asked == request);
   };
+  r.active = true;
   auto take = [&]() -> const Record * {
-    const Record &c = records[q.records[q.next]];
-    if (++q.used >= c.repeats) {
-      ++q.next;
-      q.used = 0;
+    const Record &c = q.ahead.front();
+    ++r.played;
+    if (q.used + 1 < c.repeats) {
+      ++q.used;
+      return &c;
     }
-    return &c;
+    replay_pop(q);
+    return &q.taken;
   };
-  if (q.next >= q.records.size()) {
+  const Record *expected = replay_peek(q, 0);
+  if (expected == nullptr) {
     if (!r.ended[node]) {
       r.ended[node] = true;
       replay_difference(std::string(node_name(node)) + " " + operation +
@@ -142,19 +310,21 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
     }
     return nullptr;
   }
-  if (matches(records[q.records[q.next]]))
+  if (matches(*expected))
     return take();
-  const Record &expected = records[q.records[q.next]];
-  std::string shown = dapsession::kind_name(expected.kind);
-  if (expected.kind == Kind::ioctl)
-    shown += " " + std::to_string(expected.asked);
+  std::string shown = dapsession::kind_name(expected->kind);
+  if (expected->kind == Kind::ioctl)
+    shown += " " + std::to_string(expected->asked);
   replay_difference(std::string(node_name(node)) + " " + operation + ": expected " + shown);
   if (r.stopped)
     return nullptr;
-  for (std::size_t k = q.next + 1; k < q.records.size() && k <= q.next + kLookAhead; ++k) {
-    if (matches(records[q.records[k]])) {
-      q.next = k;
-      q.used = 0;
+  for (std::size_t k = 1; k <= kLookAhead; ++k) {
+    const Record *later = replay_peek(q, k);
+    if (later == nullptr)
+      break;
+    if (matches(*later)) {
+      while (k-- > 0)
+        replay_pop(q);
       return take();
     }
   }
@@ -162,8 +332,11 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
 }
 
 void Simulator::replay_clock_to(const Record &record) {
-  if (record.tick >= 0 && record.tick * kMicrosecondsPerTick > now_us_)
-    now_us_ = std::min(record.tick * kMicrosecondsPerTick, kClockLimitUs);
+  if (record.tick < 0)
+    return;
+  const std::int64_t at =
+      std::min(record.tick, kClockLimitUs / kMicrosecondsPerTick) * kMicrosecondsPerTick;
+  now_us_ = std::max(now_us_, at);
 }
 
 std::optional<int> Simulator::replay_open(int node) {
@@ -176,9 +349,13 @@ std::optional<int> Simulator::replay_open(int node) {
   const Record *c = replay_expect(node, Kind::open, 0, "open");
   if (r.stopped)
     return EIO;
-  if (c == nullptr)
+  if (c == nullptr) {
+    replay_unmatched(std::string("open ") + node_name(node));
     return 0;
+  }
   replay_clock_to(*c);
+  if (c->result == 0)
+    return -1; // descriptor 0, as the rig's driver handed it out
   return c->result < 0 ? (c->error != 0 ? c->error : EIO) : 0;
 }
 
@@ -195,6 +372,8 @@ std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t cou
   if (r.stopped)
     return fail(EIO);
   std::size_t n = 0;
+  if (c == nullptr)
+    replay_unmatched(call);
   if (c != nullptr) {
     replay_clock_to(*c);
     if (c->result < 0)
@@ -232,6 +411,8 @@ std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *byt
   if (r.stopped)
     return fail(EIO);
   std::size_t accepted = count;
+  if (c == nullptr)
+    replay_unmatched(call);
   if (c != nullptr) {
     replay_clock_to(*c);
     const std::string differs =
@@ -271,6 +452,7 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   std::memcpy(&value, argument, sizeof value);
   int rc = 0;
   if (c == nullptr) {
+    replay_unmatched(call);
     // Beyond the recording: an idle board, so that a host waiting for data
     // or for room runs into its own timeout rather than forever.
     if (request == 1)
@@ -312,6 +494,8 @@ bool Simulator::replay_close(int node, bool closed) {
       replay_expect(node, closed ? Kind::close : Kind::release, 0, closed ? "close" : "release");
   if (c != nullptr)
     replay_clock_to(*c);
+  else
+    replay_unmatched(std::string(closed ? "close " : "release ") + node_name(node));
   return !r.stopped;
 }
 
@@ -319,13 +503,14 @@ std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
   if (!replay_)
     return std::nullopt;
   Replay::Queue &q = replay_->clock;
-  if (q.next >= q.records.size())
+  const Record *run = replay_peek(q, 0);
+  if (run == nullptr)
     return std::nullopt; // the virtual clock goes on from the last value
-  const Record &c = replay_->session.records[q.records[q.next]];
-  if (++q.used >= c.repeats) {
-    ++q.next;
-    q.used = 0;
-  }
+  const Record c = *run;
+  if (q.used + 1 < c.repeats)
+    ++q.used;
+  else
+    replay_pop(q);
   // The clock never goes back: a lenient replay that skipped calls may have
   // moved it past the value the host gets now.
   const std::int64_t at =
@@ -341,15 +526,18 @@ std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
 void Simulator::replay_dapl_open(const char *path, int result, int error) {
   if (!replay_)
     return;
+  replay_->active = true;
   Replay::Queue &q = replay_->dapl;
   const std::string name = dapsession::normalize_path(path);
   const std::string number = std::to_string(q.next + 1);
-  if (q.next >= q.records.size()) {
+  if (replay_peek(q, 0) == nullptr) {
     replay_difference("DAPL open " + number + ": the recording opened no more DAPL files (got " +
                       name + ")");
     return;
   }
-  const Record &c = replay_->session.records[q.records[q.next++]];
+  replay_pop(q);
+  const Record &c = q.taken;
+  ++replay_->played;
   const std::string expected(c.data.begin(), c.data.end());
   if (dapsession::normalize_path(expected.c_str()) != name)
     replay_difference("DAPL open " + number + ": expected " + expected + " got " + name);
@@ -363,14 +551,17 @@ void Simulator::replay_dapl_open(const char *path, int result, int error) {
 }
 
 std::optional<int> Simulator::replay_loader(const char *command_line, int *error) {
+  replay_->active = true;
   Replay::Queue &q = replay_->loader;
   const std::string number = std::to_string(q.next + 1);
-  if (q.next >= q.records.size()) {
+  if (replay_peek(q, 0) == nullptr) {
     replay_difference("loader run " + number + ": the recording ran the loader no more (got " +
                       text::quoted(command_line) + ")");
     return std::nullopt;
   }
-  const Record &c = replay_->session.records[q.records[q.next++]];
+  replay_pop(q);
+  const Record &c = q.taken;
+  ++replay_->played;
   const std::string differs = first_difference(
       kTextNode, c.data,
       std::vector<std::uint8_t>(command_line, command_line + std::strlen(command_line)));

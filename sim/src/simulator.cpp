@@ -364,13 +364,19 @@ void Simulator::power_on() {
   partial_line_.clear();
   seed_ = default_seed_;
   random_.seed(seed_);
+  replay_end(false);
   trace_clear();
-  replay_.reset();
+  const bool refusal_said = !replay_refused_.empty();
+  replay_refused_.clear();
   if (!default_replay_.empty()) {
     std::string reply;
     if (!replay_start(default_replay_, default_replay_strict_, &reply)) {
-      const std::string message = "dapsim: DAPSIM_REPLAY: " + reply + "\n";
-      real::write_all(2, message.data(), message.size());
+      if (!refusal_said) {
+        const std::string message =
+            "dapsim: DAPSIM_REPLAY: " + reply + "; the device nodes will not open\n";
+        real::write_all(2, message.data(), message.size());
+      }
+      replay_refused_ = reply;
     }
   }
 }
@@ -859,13 +865,16 @@ int Simulator::open_device(int node) {
     const NodeFaults &f = faults_[node];
     const std::string name = node_name(node);
     int fd;
-    if (const auto replayed = replay_open(node); replayed && *replayed != 0) {
+    if (!replay_refused_.empty())
+      return failed_operation("open " + name, EIO);
+    const auto replayed = replay_open(node);
+    if (replayed && *replayed > 0) {
       return failed_operation("open " + name, *replayed);
     }
-    if (f.missing) {
+    if (!replayed && f.missing) {
       return failed_operation("open " + name, *f.missing);
     }
-    if (f.openzero) {
+    if ((replayed && *replayed < 0) || (!replayed && f.openzero)) {
       if (!zero_is_device_) {
         zero_is_device_ = true;
         g_fd_node[0].store(static_cast<std::int8_t>(node + 1), std::memory_order_release);

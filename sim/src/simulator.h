@@ -241,31 +241,60 @@ private:
     std::string path;
     bool strict = false;
     bool stopped = false; // strict, after the first difference
-    dapsession::Session session;
-    // Indexes of the records of each channel, of the clock runs, of the
-    // DAPL opens and of the loader runs, with how far each has been played
-    // (`used`: repeats of the current record already served).
+    bool limit_reached = false;
+    int stopped_error = 0; // the recording's, when a write of its file failed
+    int fd = -1;           // the file, read by every queue at its own place
+    // The records of each channel, of the clock runs, of the DAPL opens and
+    // of the loader runs, each read from the file as the replay goes (the
+    // file was checked whole first): `ahead` holds those read and not yet
+    // played, at most the lenient look-ahead's worth; `used` counts the
+    // repeats of the first already served.
     struct Queue {
-      std::vector<std::size_t> records;
-      std::size_t next = 0;
+      int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs
+      std::unique_ptr<dapsession::Reader> reader;
+      std::deque<dapsession::Record> ahead;
+      dapsession::Record taken; // the record a call was last served from
+      bool done = false;
       std::uint64_t used = 0;
+      std::size_t next = 0;     // records passed
+      std::size_t total = 0;    // records in the file
+      std::uint64_t calls = 0;  // calls they hold, repeats counted
+      std::uint64_t passed = 0; // of those, played or skipped
     };
     Queue channel[2];
     Queue clock;
     Queue dapl;
     Queue loader;
+    ~Replay();
     std::uint64_t operations[2] = {0, 0};
     std::uint64_t writes[2] = {0, 0};
     std::uint64_t differences = 0;
     bool ended[2] = {false, false};
+    // For the verdict at the end.
+    std::uint64_t recorded = 0; // device calls, DAPL opens and loader runs
+    std::uint64_t played = 0;
+    std::string first_difference;
+    std::string unmatched; // the first call with no recorded counterpart
+    bool active = false;   // the host made a call since it started
   };
   bool replay_start(const std::string &path, bool strict, std::string *reply);
   std::string replay_status() const;
+  // Ends a replay with its verdict: one line on standard error, and a line
+  // "exact" or "differs" appended to the file DAPSIM_REPLAY_VERDICT names.
+  // `always`: even when the host never used it.
+  void replay_end(bool always);
+  void replay_end_at_exit();
+  // The queue's record `k` places ahead, read from the file as needed;
+  // nullptr past its last. replay_pop() passes the first.
+  const dapsession::Record *replay_peek(Replay::Queue &q, std::size_t k);
+  void replay_pop(Replay::Queue &q);
+  void replay_unmatched(const std::string &call);
   void replay_difference(const std::string &what);
   const dapsession::Record *replay_expect(int node, dapsession::Kind kind, unsigned long request,
                                           const std::string &operation);
   void replay_clock_to(const dapsession::Record &record);
   // Each returns nothing when no replay runs; otherwise what the call returns.
+  // replay_open: an errno, 0 (a descriptor), or -1 (descriptor 0).
   std::optional<int> replay_open(int node);
   std::optional<ssize_t> replay_read(int node, void *buffer, size_t count);
   std::optional<ssize_t> replay_write(int node, const std::uint8_t *bytes, size_t count);
@@ -361,6 +390,9 @@ private:
   std::string default_replay_;
   bool default_replay_strict_ = false;
   std::unique_ptr<Replay> replay_;
+  // Why DAPSIM_REPLAY's file was refused: the device nodes then fail to
+  // open, so that the board model never passes for the rig.
+  std::string replay_refused_;
 
   // Trace.
   std::vector<Event> events_;

@@ -26,6 +26,7 @@ using dapsession::Session;
 
 const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "       dapsession cut FILE FIRST[-LAST] OUT\n"
+                      "       dapsession check FILE\n"
                       "\n"
                       "show  prints every record of a session file, one a line: the tick, the\n"
                       "      channel, the call and its outcome. Text sent to accel0 (DAPL lines)\n"
@@ -46,7 +47,15 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      makes a run of clock records one line.\n"
                       "cut   writes to OUT the command calls FIRST to LAST (numbered as show\n"
                       "      numbers them), with the DAPL opens and loader runs just before the\n"
-                      "      first one, so that OUT replays those calls alone.\n";
+                      "      first one, and every clock value they read, so that OUT replays\n"
+                      "      those calls alone.\n"
+                      "check reads the whole file and says whether a replay would take it:\n"
+                      "      exit status 0, or 1 with the reason (empty, not a session file,\n"
+                      "      damaged or cut short, and the byte where that starts).\n"
+                      "\n"
+                      "A file that is refused is refused by show and cut too (exit status 1).\n"
+                      "A recording that stopped early says why: \"limit\" (its size limit) or\n"
+                      "\"recording stopped: REASON\" (a write of the file failed).\n";
 
 std::string quoted(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   const std::size_t n = std::min(bytes.size(), limit);
@@ -135,6 +144,10 @@ std::string describe(const Record &r, std::size_t limit, bool with_data) {
     return "repeat";
   case Kind::limit:
     return "limit: the recording stopped here (size limit)";
+  case Kind::stopped:
+    return "recording stopped: " + std::string(std::strerror(r.error));
+  case Kind::end:
+    return "end";
   }
   return "?";
 }
@@ -554,7 +567,7 @@ std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &call
 
 // Whether record `i`, of the call `view` tells about, has its data decoded.
 bool decoded(const Record &r, std::size_t i, const CallView &view) {
-  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data.empty() || i >= view.to)
+  if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data_size == 0 || i >= view.to)
     return false;
   if (r.kind == Kind::write)
     return !view.family->writes.empty();
@@ -582,7 +595,7 @@ std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::st
       polls = polls_seen;
       continue;
     }
-    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data.empty();
+    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
     if (!idle || (!poll.empty() && describe(r, 0, false) != poll))
       break;
     poll = describe(r, 0, false);
@@ -597,13 +610,48 @@ std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::st
   return last;
 }
 
+// The file is read twice as it goes, so that a big one costs little
+// memory: first whole and checked, every record kept but with only the data
+// that says what the calls did (text sent, DAPL paths, loader command
+// lines), then record by record with all of it, as it is printed.
+bool read_outline(const std::string &path, Session *s, std::string *error) {
+  dapsession::Reader reader;
+  reader.keep_data([](const Record &r, int) {
+    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
+  });
+  if (!reader.open(path, error))
+    return false;
+  Record r;
+  while (reader.next(&r, error))
+    s->records.push_back(std::move(r));
+  s->version = reader.version();
+  s->ticks_per_second = reader.ticks_per_second();
+  return error->empty();
+}
+
 int show(const std::string &path, bool brief, bool raw) {
   Session s;
   std::string error;
-  if (!dapsession::read_session(path, &s, &error)) {
+  if (!read_outline(path, &s, &error)) {
     std::fprintf(stderr, "dapsession: %s\n", error.c_str());
     return 1;
   }
+  dapsession::Reader reader;
+  reader.trust();
+  if (!reader.open(path, &error)) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  Record whole;
+  std::size_t whole_at = SIZE_MAX; // the index of `whole`
+  auto full = [&](std::size_t i) -> const Record & {
+    while (whole_at == SIZE_MAX || whole_at < i) {
+      if (!reader.next(&whole, &error))
+        return s.records[i]; // the file changed since: what the outline has
+      whole_at = whole_at == SIZE_MAX ? 0 : whole_at + 1;
+    }
+    return whole;
+  };
   const std::size_t limit = brief ? 32 : SIZE_MAX;
   std::printf("session file %s: version %u, %u ticks a second, %zu records\n", path.c_str(),
               s.version, s.ticks_per_second, s.records.size());
@@ -637,7 +685,7 @@ int show(const std::string &path, bool brief, bool raw) {
         continue;
       }
     }
-    const Record &r = s.records[i];
+    const Record &r = full(i);
     const bool binary =
         r.node == dapsession::kAccel1 && (r.kind == Kind::read || r.kind == Kind::write);
     Stream *stream = nullptr;
@@ -663,22 +711,7 @@ int show(const std::string &path, bool brief, bool raw) {
       view = nullptr;
     }
   }
-  if (s.truncated)
-    std::printf("(the file ends inside a record)\n");
   return 0;
-}
-
-bool write_all(int fd, const std::uint8_t *p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 int cut(const std::string &path, const std::string &range, const std::string &out) {
@@ -699,38 +732,53 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
                  path.c_str(), calls.size(), range.c_str());
     return 2;
   }
-  // The records are copied as they are in the file, repeats included.
-  std::vector<std::uint8_t> bytes;
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::uint8_t chunk[65536];
-    ssize_t n;
-    while (fd >= 0 && (n = ::read(fd, chunk, sizeof chunk)) > 0)
-      bytes.insert(bytes.end(), chunk, chunk + n);
-    if (fd >= 0)
-      ::close(fd);
-  }
-  const Record &from = s.records[calls[first - 1].first];
-  const Record &to = s.records[calls[last - 1].last];
-  std::uint64_t stop = to.offset + to.size;
-  // Clock runs written just after the last close still belong to it.
-  for (std::size_t i = calls[last - 1].last + 1;
-       i < s.records.size() && s.records[i].kind == Kind::clock; ++i)
-    stop = s.records[i].offset + s.records[i].size;
+  std::size_t stop = calls[last - 1].last + 1;
+  // Clock runs written just after the last close still belong to it (a
+  // version 1 file writes a run when the next value comes).
+  while (stop < s.records.size() && s.records[stop].kind == Kind::clock)
+    ++stop;
+  const std::vector<Record> kept(s.records.begin() +
+                                     static_cast<std::ptrdiff_t>(calls[first - 1].first),
+                                 s.records.begin() + static_cast<std::ptrdiff_t>(stop));
   const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
     return 1;
   }
-  const bool ok = write_all(fd, bytes.data(), dapsession::kHeaderSize) &&
-                  write_all(fd, bytes.data() + from.offset, stop - from.offset);
+  const bool ok = dapsession::write_session(fd, s.ticks_per_second, kept);
+  const int saved = errno;
+  const off_t size = ::lseek(fd, 0, SEEK_CUR);
   if (::close(fd) != 0 || !ok) {
-    std::fprintf(stderr, "dapsession: cannot write %s\n", out.c_str());
+    std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(),
+                 std::strerror(ok ? errno : saved));
     return 1;
   }
-  std::printf("calls %lu to %lu (%llu bytes) written to %s\n", first, last,
-              static_cast<unsigned long long>(dapsession::kHeaderSize + stop - from.offset),
-              out.c_str());
+  std::printf("calls %lu to %lu (%lld bytes) written to %s\n", first, last,
+              static_cast<long long>(size), out.c_str());
+  return 0;
+}
+
+int check(const std::string &path) {
+  dapsession::Reader reader;
+  reader.skip_data();
+  std::string error;
+  std::uint64_t records = 0;
+  if (reader.open(path, &error)) {
+    Record r;
+    while (reader.next(&r, &error))
+      ++records;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s: version %u, %llu records", path.c_str(), reader.version(),
+              static_cast<unsigned long long>(records));
+  if (reader.stopped_error() != 0)
+    std::printf("; recording stopped: %s", std::strerror(reader.stopped_error()));
+  else if (reader.limit_reached())
+    std::printf("; the recording stopped at its size limit");
+  std::printf("\n");
   return 0;
 }
 
@@ -757,6 +805,8 @@ int main(int argc, char **argv) {
     if (files.size() == 1)
       return show(files[0], brief, raw);
   }
+  if (args[0] == "check" && args.size() == 2)
+    return check(args[1]);
   if (args[0] == "cut" && args.size() == 4)
     return cut(args[1], args[2], args[3]);
   std::fputs(kUsage, stderr);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "session.h"
@@ -65,13 +66,12 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   const auto bytes = file_bytes(path);
   ASSERT_GE(bytes.size(), dapsession::kHeaderSize);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "DAPSES");
-  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 1); // version, little-endian
+  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 2); // version, little-endian
 
   dapsession::Session s;
   std::string error;
   ASSERT_TRUE(dapsession::read_session(path, &s, &error)) << error;
   EXPECT_EQ(s.ticks_per_second, 100u);
-  EXPECT_FALSE(s.truncated);
   std::vector<std::string> seen;
   for (const auto &r : s.records)
     seen.push_back(std::string(dapsession::kind_name(r.kind)) + " " +
@@ -80,8 +80,8 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   const std::vector<std::string> expected = {
       "dapl - t-1 x1",       "open accel0 t-1 x1", "open accel1 t-1 x1",  "write accel0 t40 x1",
       "ioctl accel1 t40 x3", "clock - t40 x3",     "ioctl accel1 t41 x1", "read accel1 t41 x1",
-      "read accel1 t41 x1",  "loader - t41 x1",    "clock - t41 x1",      "close accel0 t42 x1",
-      "close accel1 t42 x1", "clock - t42 x1"};
+      "read accel1 t41 x1",  "loader - t41 x1",    "clock - t41 x1",      "clock - t42 x1",
+      "close accel0 t42 x1", "close accel1 t42 x1"};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(std::string(s.records[3].data.begin(), s.records[3].data.end()), "start x\r");
   EXPECT_EQ(s.records[6].value, 4);
@@ -91,18 +91,38 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   EXPECT_EQ(std::string(s.records[9].data.begin(), s.records[9].data.end()),
             "/usr/src/linux/drivers/dap/comload a b");
 
-  // A file cut short by a crash reads up to the cut; another writer's
-  // newer version and a stranger's file are refused.
-  auto cut = bytes;
-  cut.resize(bytes.size() - 3);
-  ASSERT_TRUE(dapsession::parse_session(cut, &s, &error)) << error;
-  EXPECT_TRUE(s.truncated);
-  EXPECT_EQ(s.records.size(), expected.size() - 1);
+  // The same records in a version 1 file (bare records) read alike.
+  std::vector<std::uint8_t> old(bytes.begin(), bytes.begin() + 16);
+  old[6] = 1;
+  for (const auto &r : s.records)
+    dapsession::encode_record(r, &old);
+  dapsession::Session s1;
+  ASSERT_TRUE(dapsession::parse_session(old, &s1, &error)) << error;
+  ASSERT_EQ(s1.records.size(), s.records.size());
+  EXPECT_EQ(s1.records[5].repeats, 3u);
+  EXPECT_EQ(s1.records[7].data, s.records[7].data);
+
+  // Refused, with the byte where the damage starts: empty, a stranger's
+  // file, a newer version, a byte changed, cut inside a record (either
+  // version), cut after a whole block (the end record missing).
+  auto refused = [&](const std::vector<std::uint8_t> &file, const std::string &why) {
+    EXPECT_FALSE(dapsession::parse_session(file, &s, &error)) << why;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  };
+  refused({}, "session: refused: the file is empty at byte 0");
+  refused({'#', '!', '/', 'b', 'i', 'n'}, "not a session file (no DAPSES header) at byte 0");
   auto newer = bytes;
-  newer[6] = 2;
-  EXPECT_FALSE(dapsession::parse_session(newer, &s, &error));
-  EXPECT_NE(error.find("version 2"), std::string::npos) << error;
-  EXPECT_FALSE(dapsession::parse_session({'#', '!', '/', 'b', 'i', 'n'}, &s, &error));
+  newer[6] = 3;
+  refused(newer, "version 3 is newer than this reader (2) at byte 6");
+  auto changed = bytes;
+  changed[40] ^= 0x20;
+  refused(changed, "damaged (a block's CRC-32 fails) at byte 16");
+  refused({bytes.begin(), bytes.end() - 3}, "cut short inside a block at byte");
+  refused({old.begin(), old.end() - 3},
+          "cut short inside a record at byte " + std::to_string(old.size() - 16));
+  refused({bytes.begin(), bytes.end() - 24}, "cut short (the file ends without its end record");
+  EXPECT_FALSE(dapsession::read_session("/dev/zero", &s, &error)); // not read forever
+  EXPECT_EQ(error, "/dev/zero: refused: not a session file (no DAPSES header) at byte 0");
   std::remove(path.c_str());
 }
 
@@ -137,6 +157,128 @@ TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
     if (r.kind == Kind::read) {
       EXPECT_EQ(r.data.size(), 300u); // whole records only
     }
+  std::remove(path.c_str());
+}
+
+// A file that may grow to `g_room` bytes (as under a file size limit, or a
+// disk with that much free), then fails with EFBIG.
+off_t g_room = 0;
+ssize_t limited_write(int fd, const void *bytes, size_t count) {
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at >= g_room) {
+    errno = EFBIG;
+    return -1;
+  }
+  return ::write(fd, bytes, std::min<size_t>(count, static_cast<size_t>(g_room - at)));
+}
+
+// A failed write stops the recording: the file ends at its last whole block
+// with the reason when it fits (or is found cut short when not), the owner
+// learns the errno and what was kept, and nothing is written when the room
+// comes back. Records after finish() take its end record back.
+TEST(SessionFile, AFailedWriteEndsTheFileAtItsLastWholeBlock) {
+  const std::string path = temp_path("full");
+  for (const off_t room : {off_t{720}, off_t{16 + 12 + 300 + 20 + 10}}) {
+    SCOPED_TRACE(room);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    g_room = room;
+    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, limited_write, 400);
+    std::vector<std::uint8_t> block(300, 0xAB);
+    int reads = 0;
+    for (; w.failed_error() == 0 && reads < 100; ++reads) {
+      w.read(kAccel1, reads, block.size(), static_cast<ssize_t>(block.size()), 0, block.data());
+      w.flush();
+    }
+    EXPECT_EQ(w.failed_error(), EFBIG);
+    EXPECT_TRUE(w.stopped());
+    g_room = 1 << 20;
+    w.write(kAccel0, 5, 2, 2, 0, "x\r");
+    w.finish();
+    const auto bytes = file_bytes(path);
+    EXPECT_EQ(w.kept(), bytes.size());
+    dapsession::Session s;
+    std::string error;
+    const bool read = dapsession::parse_session(bytes, &s, &error);
+    if (room == 720) {
+      ASSERT_TRUE(read) << error;
+      EXPECT_EQ(s.stopped_error, EFBIG);
+      ASSERT_EQ(s.records.size(), static_cast<std::size_t>(reads)); // the reads kept, the mark
+      EXPECT_EQ(s.records.back().kind, Kind::stopped);
+    } else {
+      EXPECT_EQ(bytes.size(), 16u + 12 + 320); // no room for the mark: one whole block
+      EXPECT_NE(error.find("cut short (the file ends without its end record"), std::string::npos)
+          << error;
+    }
+    ::close(fd);
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    w.open(kAccel0, 1, 3, 0);
+    w.finish();
+    w.close(kAccel0, 2, 0, 0);
+    w.finish();
+    w.finish();
+  }
+  ::close(fd);
+  dapsession::Session s;
+  std::string error;
+  ASSERT_TRUE(dapsession::read_session(path, &s, &error)) << error;
+  EXPECT_EQ(s.records.size(), 2u);
+  std::remove(path.c_str());
+}
+
+// Damage of every kind, in both versions: every byte changed, every length
+// cut, every field made huge. Never a crash, a hang or a large allocation;
+// version 2 refuses all of it.
+TEST(SessionFile, DamageIsRefusedNeverReadInPart) {
+  const std::string path = temp_path("fuzz");
+  write_session(path);
+  const auto fresh = file_bytes(path);
+  dapsession::Session s;
+  std::string error;
+  ASSERT_TRUE(dapsession::parse_session(fresh, &s, &error)) << error;
+  std::vector<std::uint8_t> old(fresh.begin(), fresh.begin() + 16);
+  old[6] = 1;
+  for (const auto &r : s.records)
+    dapsession::encode_record(r, &old);
+  for (const std::vector<std::uint8_t> *file :
+       {&fresh, const_cast<const std::vector<std::uint8_t> *>(&old)}) {
+    const bool checked = file == &fresh;
+    auto refused = [&](const std::vector<std::uint8_t> &bytes) {
+      const bool read = dapsession::parse_session(bytes, &s, &error);
+      for (const auto &r : s.records) {
+        EXPECT_LE(r.data.size(), bytes.size());
+      }
+      return !read;
+    };
+    for (std::size_t at = 0; at < file->size(); ++at) {
+      for (const std::uint8_t flip : {0x01, 0x80, 0xFF}) {
+        auto bytes = *file;
+        bytes[at] ^= flip;
+        EXPECT_TRUE(refused(bytes) || !checked) << at;
+      }
+      EXPECT_TRUE(refused(std::vector<std::uint8_t>(
+                      file->begin(), file->begin() + static_cast<std::ptrdiff_t>(at))) ||
+                  !checked)
+          << at;
+      for (const std::uint32_t huge : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x40000000u}) {
+        auto bytes = *file;
+        for (std::size_t k = 0; k < 4 && at + k < bytes.size(); ++k)
+          bytes[at + k] = static_cast<std::uint8_t>(huge >> (8 * k));
+        EXPECT_TRUE(refused(bytes) || !checked || bytes == *file) << at;
+      }
+    }
+  }
+  // A version 1 clock run no rig makes (a host's tick wait would spin on it).
+  dapsession::Record run;
+  run.kind = Kind::clock;
+  run.repeats = 0xFFFFFFFFu;
+  dapsession::encode_record(run, &old);
+  EXPECT_FALSE(dapsession::parse_session(old, &s, &error));
+  EXPECT_NE(error.find("a clock run of 4294967295 calls"), std::string::npos) << error;
   std::remove(path.c_str());
 }
 
@@ -266,6 +408,64 @@ TEST_F(Replay, NeverTurnsTheClockBackAfterSkippingCalls) {
   EXPECT_EQ(simctl::command("advance 0"), "41");
   close_node(text);
   close_node(binary);
+  std::remove(path.c_str());
+}
+
+// The rig's answers at their edges (an open that gave descriptor 0, a tick
+// past what the virtual clock holds) play as recorded; the verdict at the
+// end says what the host did not do as recorded; a damaged file is refused.
+TEST_F(Replay, PlaysTheRigsEdgesAndEndsWithAVerdict) {
+  const std::string path = temp_path("edges");
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    w.open(kAccel0, 5, 0, 0);
+    w.ioctl(kAccel0, std::int64_t{1} << 50, 1, 0, 0, 3);
+    w.write(kAccel0, 6, 8, 8, 0, "start x\r");
+    w.close(kAccel0, 7, 0, 0);
+    w.finish();
+    ::close(fd);
+  }
+  auto verdict = [&](const std::function<void()> &host) {
+    EXPECT_EQ(simctl::command("replay " + path), "4 records");
+    const int text = ::open("/dev/accel0", O_RDWR);
+    EXPECT_EQ(text, 0);
+    int value = -1;
+    EXPECT_EQ(simtest::query(text, 1, &value), 0);
+    EXPECT_EQ(value, 3);
+    host();
+    ::testing::internal::CaptureStderr();
+    simctl::command("replay off");
+    EXPECT_EQ(::close(text), 0);
+    return ::testing::internal::GetCapturedStderr();
+  };
+  EXPECT_EQ(verdict([] { EXPECT_EQ(simctl::command("advance 0"), "461168601842738"); }),
+            "dapsim: replay of " + path +
+                ": NOT exact: 2 of 4 recorded calls played, 0 differences; 2 recorded calls left "
+                "unplayed\n");
+  const std::string said = verdict([] {
+    EXPECT_EQ(::write(0, "start y\r", 8), 8);
+    EXPECT_EQ(::write(0, "more\r", 5), 5);
+  });
+  EXPECT_NE(said.find(": NOT exact: 3 of 4 recorded calls played, 2 differences, the first: "
+                      "accel0 write 1 byte 7: expected 0x78 got 0x79"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(
+      said.find("; 1 recorded calls left unplayed; a call with no recorded counterpart: write "
+                "accel0 5 \"more\\r\"\n"),
+      std::string::npos)
+      << said;
+
+  auto bytes = file_bytes(path);
+  bytes[30] ^= 1;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  std::string reply;
+  EXPECT_FALSE(simctl::try_command("replay " + path, &reply));
+  EXPECT_EQ(reply, "replay: " + path + ": refused: damaged (a block's CRC-32 fails) at byte 16");
   std::remove(path.c_str());
 }
 

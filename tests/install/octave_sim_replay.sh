@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# octave-sim --replay as a lab's regression test: an exact replay exits 0, a
+# script that makes one call differently, one call fewer or none exits 3 with the
+# verdict on standard error, a session file that is missing, empty, foreign,
+# damaged or cut short exits 4 before the script runs; under DAPSIM_REPLAY
+# alone a refused file keeps the device nodes from opening. The example
+# session is version 1; its whole cut is version 2 and must replay alike.
+#   octave_sim_replay.sh <octave-sim> <dapsession> <session>
+set -euo pipefail
+octave_sim=$1
+tool=$2
+example=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export LD_PRELOAD=${DAP_OUTER_PRELOAD:-}
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+sweeps() {
+  cat >"$work/sweeps.m" <<EOM
+printf('script ran\n');
+SwpInit; SwpStart($1);
+for k = 1:$2
+  [lead, sweep] = SwpRead(2);
+end
+offsets = SwpOffset; SwpStop(2); SwpClose;
+EOM
+}
+# run EXPECTED-STATUS SESSION: the run's standard error in $said.
+run() {
+  local status=0
+  "$octave_sim" --replay "$2" "$work/sweeps.m" >"$work/out" 2>"$work/err" || status=$?
+  said=$(cat "$work/out" "$work/err")
+  [ "$status" -eq "$1" ] || fail "status $status, not $1, for $2: $said"
+}
+
+calls=$("$tool" show "$example" | grep -c '^--- call ')
+"$tool" cut "$example" "1-$calls" "$work/v2.ses" >/dev/null
+"$tool" check "$work/v2.ses" | grep -q 'version 2' || fail "the cut is not version 2"
+sweeps 2 3
+for session in "$example" "$work/v2.ses"; do
+  run 0 "$session"
+  grep -q "^dapsim: replay of .*: exact: 1182 of 1182 recorded calls played, 0 differences$" \
+    <<<"$said" || fail "no exact verdict: $said"
+done
+sweeps 2 2
+run 3 "$example"
+grep -q "NOT exact: .* recorded calls left unplayed" <<<"$said" || fail "one call fewer: $said"
+printf "disp('no device call');\n" >"$work/sweeps.m"
+run 3 "$example"
+grep -q "NOT exact: 0 of 1182 recorded calls played, 0 differences; 1182 recorded calls left unplayed" \
+  <<<"$said" || fail "a script that makes no call: $said"
+sweeps 1 3
+run 3 "$work/v2.ses"
+grep -q "NOT exact: .*, the first: accel0 write 4 byte 14: expected 0x62 got 0x63" <<<"$said" ||
+  fail "a call made differently: $said"
+
+size=$(stat -c %s "$work/v2.ses")
+: >"$work/empty.ses"
+head -c $((size / 2)) "$work/v2.ses" >"$work/half.ses"
+cp "$work/v2.ses" "$work/damaged.ses"
+printf 'X' | dd of="$work/damaged.ses" bs=1 seek=$((size / 2)) conv=notrunc status=none
+for bad in empty.ses half.ses damaged.ses sweeps.m /dev/zero no-such.ses; do
+  case $bad in /*) file=$bad ;; *) file=$work/$bad ;; esac
+  run 4 "$file"
+  grep -q 'script ran' <<<"$said" && fail "the script ran on $bad"
+  case $bad in
+    no-such.ses) grep -q 'no such session file' <<<"$said" || fail "$bad: $said" ;;
+    *) grep -q "$file: refused: .* at byte [0-9]" <<<"$said" || fail "$bad: $said" ;;
+  esac
+done
+
+# Any host: the device nodes do not open, with one line to say why.
+status=0
+DAPSIM_REPLAY=$work/damaged.ses "$octave_sim" "$work/sweeps.m" >"$work/out" 2>"$work/err" ||
+  status=$?
+[ "$status" -eq 1 ] || fail "DAPSIM_REPLAY with a damaged file: status $status"
+[ "$(grep -c 'DAPSIM_REPLAY: .*damaged.ses: refused: .*the device nodes will not open' \
+  "$work/err")" -eq 1 ] || fail "not said once: $(cat "$work/err")"
+echo ok
