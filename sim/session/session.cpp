@@ -104,6 +104,20 @@ const char *kind_name(Kind kind) {
     return "repeat";
   case Kind::limit:
     return "limit";
+  case Kind::interrupt:
+    return "interrupt";
+  }
+  return "?";
+}
+
+const char *interrupt_name(std::int64_t means) {
+  switch (means) {
+  case static_cast<int>(Interrupt::handler):
+    return "handler";
+  case static_cast<int>(Interrupt::octave):
+    return "octave";
+  case static_cast<int>(Interrupt::query):
+    return "query";
   }
   return "?";
 }
@@ -143,7 +157,7 @@ bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std
     Record r;
     const std::uint8_t *p = &bytes[at];
     const auto kind = p[0];
-    if (kind < 1 || kind > static_cast<std::uint8_t>(Kind::limit)) {
+    if (kind < 1 || kind > static_cast<std::uint8_t>(Kind::interrupt)) {
       *error = "unknown record kind " + std::to_string(kind) + " at byte " + std::to_string(at);
       return false;
     }
@@ -159,6 +173,7 @@ bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std
     case Kind::release:
     case Kind::clock:
     case Kind::repeat:
+    case Kind::interrupt:
       fixed = 4;
       break;
     case Kind::read:
@@ -184,6 +199,7 @@ bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std
     case Kind::open:
     case Kind::close:
     case Kind::release:
+    case Kind::interrupt:
       r.result = to_i32(get_u32(p));
       break;
     case Kind::clock:
@@ -326,17 +342,25 @@ Writer::Writer(int fd, std::uint64_t limit, std::uint32_t ticks_per_second, Writ
 
 Writer::~Writer() { std::free(buffer_); }
 
+// The first write that fails ends the file there: carrying on after it would
+// leave a gap (a full disk that frees space later) that no reader gets past.
 void Writer::send(const void *bytes, std::size_t count) {
+  if (failed_errno_ != 0)
+    return;
   const int saved = errno;
   const auto *p = static_cast<const std::uint8_t *>(bytes);
   while (count > 0) {
     const ssize_t n = write_(fd_, p, count);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0)
+    if (n <= 0) {
+      failed_errno_ = n < 0 && errno != 0 ? errno : ENOSPC;
+      stopped_ = true;
       break;
+    }
     p += n;
     count -= static_cast<std::size_t>(n);
+    kept_ += static_cast<std::uint64_t>(n);
   }
   errno = saved;
 }
@@ -450,11 +474,13 @@ void Writer::read(std::uint8_t node, std::int64_t tick, std::size_t asked, ssize
 void Writer::write(std::uint8_t node, std::int64_t tick, std::size_t count, ssize_t result,
                    int error, const void *bytes) {
   std::uint8_t head[20];
-  const std::uint32_t shown = clamp_u32(count);
+  // Without the bytes (a buffer the system refused) the record says it
+  // offered none, so that it stays as long as it says it is.
+  const std::uint32_t shown = bytes == nullptr ? 0 : clamp_u32(count);
   common(head, Kind::write, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, shown);
   put_u32(head + kCommonSize + 4, from_i32(clamp_i32(result)));
-  add(head, sizeof head, bytes, bytes == nullptr ? 0 : shown);
+  add(head, sizeof head, bytes, shown);
 }
 
 void Writer::ioctl(std::uint8_t node, std::int64_t tick, unsigned long request, int result,
@@ -514,6 +540,18 @@ void Writer::clock(std::int64_t value) {
   emit_clock();
   clock_value_ = value;
   clock_count_ = 1;
+}
+
+void Writer::interrupt(std::int64_t tick, Interrupt means) {
+  if (!fits(16))
+    return;
+  emit_repeat();
+  emit_clock();
+  std::uint8_t head[16];
+  common(head, Kind::interrupt, kNoNode, 0, tick);
+  put_u32(head + kCommonSize, static_cast<std::uint32_t>(means));
+  last_size_ = 0;
+  add(head, sizeof head, nullptr, 0);
 }
 
 void Writer::finish() {

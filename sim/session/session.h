@@ -27,13 +27,20 @@ enum class Kind : std::uint8_t {
   write = 3,
   ioctl = 4,
   close = 5,
-  release = 6, // a device number taken over by dup2/dup3
-  dapl = 7,    // a file of the DAPL directory opened (name only)
-  loader = 8,  // the board loader's command line and status
-  clock = 9,   // a run of times() calls that all returned `tick`
-  repeat = 10, // the record before happened `count` more times
-  limit = 11,  // the recording stopped at its size limit
+  release = 6,    // a device number taken over by dup2/dup3
+  dapl = 7,       // a file of the DAPL directory opened (name only)
+  loader = 8,     // the board loader's command line and status
+  clock = 9,      // a run of times() calls that all returned `tick`
+  repeat = 10,    // the record before happened `count` more times
+  limit = 11,     // the recording stopped at its size limit
+  interrupt = 12, // the operator's Ctrl-C reached the command here (see Interrupt)
 };
+
+// How a Ctrl-C reached the command: the SIGINT handler that was installed
+// ran, Octave's interrupt count rose, or the host's interrupt query
+// (utIsInterruptPending) turned true. Replay delivers it the same way.
+enum class Interrupt : std::uint8_t { handler = 1, octave = 2, query = 3 };
+const char *interrupt_name(std::int64_t means);
 
 inline constexpr std::uint8_t kAccel0 = 0;
 inline constexpr std::uint8_t kAccel1 = 1;
@@ -47,9 +54,9 @@ const char *node_name(std::uint8_t node);
 struct Record {
   Kind kind = Kind::open;
   std::uint8_t node = kNoNode;
-  int error = 0;          // errno of a failed call
-  std::int64_t tick = -1; // the last times() value the host saw; -1: none yet
-  std::int64_t result = 0;
+  int error = 0;             // errno of a failed call
+  std::int64_t tick = -1;    // the last times() value the host saw; -1: none yet
+  std::int64_t result = 0;   // interrupt: how it came (Interrupt)
   std::uint32_t asked = 0;   // read: bytes asked; ioctl: the request
   std::int32_t value = 0;    // ioctl: the int behind the pointer, after the call
   std::uint64_t repeats = 1; // see above
@@ -114,6 +121,9 @@ public:
   void dapl(std::int64_t tick, const char *path, int result, int error);
   void loader(std::int64_t tick, const char *command_line, int status, int error);
   void clock(std::int64_t value);
+  // Ends the clock run it came in, so that replay knows which times() call
+  // it came after as well as which device call.
+  void interrupt(std::int64_t tick, Interrupt means);
 
   // Sends the buffer to the file.
   void flush();
@@ -122,6 +132,10 @@ public:
 
   bool stopped() const { return stopped_; }
   std::uint64_t size() const { return size_; }
+  // A write of the file that failed stops the recording: its errno (0 while
+  // none did) and how many bytes the file kept.
+  int failed_errno() const { return failed_errno_; }
+  std::uint64_t kept() const { return kept_; }
 
 private:
   void add(const std::uint8_t *head, std::size_t head_size, const void *data,
@@ -140,6 +154,8 @@ private:
   std::size_t used_ = 0;
   std::uint64_t size_ = 0; // bytes of the file, buffered ones included
   bool stopped_ = false;
+  int failed_errno_ = 0;
+  std::uint64_t kept_ = 0;
   // The last record without data, for merging repeats.
   std::uint8_t last_[32];
   std::size_t last_size_ = 0;

@@ -79,6 +79,7 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
       replay->channel[r.node].records.push_back(i);
   }
   replay_ = std::move(replay);
+  replay_note_interrupts();
   trace("replay " + path + (strict ? " strict" : " lenient"));
   if (replay_->session.truncated)
     trace("replay note: the session file ends inside a record");
@@ -265,6 +266,12 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   const Record *c = replay_expect(node, Kind::ioctl, request, label);
   if (r.stopped)
     return fail(EIO);
+  // A request the driver refused there is refused here before its argument,
+  // which may be no pointer at all, is looked at.
+  if (c != nullptr && c->result < 0) {
+    replay_clock_to(*c);
+    return fail(c->error != 0 ? c->error : EIO);
+  }
   if (argument == nullptr)
     return fail(EFAULT);
   std::int32_t value;

@@ -156,6 +156,8 @@ template <typename F> auto Simulator::locked(F &&work) {
     errno = entry_errno;
     result = work();
     saved_errno = errno;
+    if (replay_)
+      replay_interrupts_due();
     settle_deferred();
     raise_now = std::exchange(sigint_due_, std::nullopt);
     children = std::exchange(children_due_, 0);
@@ -699,6 +701,7 @@ int Simulator::run_loader(const char *command_line) {
     interrupted = loader_interrupted_;
     if (replay_) {
       interrupted = false;
+      replay_->in_loader = true;
       recorded = replay_loader(command_line, &recorded_errno);
       missing = false;
       if (recorded)
@@ -725,6 +728,8 @@ int Simulator::run_loader(const char *command_line) {
     }
   }
   locked([&] {
+    if (replay_)
+      replay_->in_loader = false;
     std::string outcome;
     if (status == -1)
       outcome = "-1" + errno_suffix(system_errno);
@@ -833,6 +838,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
+      replay_refused(node, dapsession::Kind::read);
       errno = EFAULT;
       return -1;
     }
@@ -866,6 +872,7 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
+      replay_refused(node, dapsession::Kind::write);
       errno = EFAULT;
       return -1;
     }

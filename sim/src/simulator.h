@@ -240,6 +240,15 @@ private:
     std::uint64_t writes[2] = {0, 0};
     std::uint64_t differences = 0;
     bool ended[2] = {false, false};
+    // Recorded Ctrl-Cs (replay_interrupts.cpp): each is due once every queue
+    // above has played the records that came before it in the file.
+    struct Interrupt {
+      std::size_t before[5] = {0, 0, 0, 0, 0}; // channel 0, 1, clock, dapl, loader
+      Delivery delivery = Delivery::handler;
+    };
+    std::vector<Interrupt> interrupts;
+    std::size_t next_interrupt = 0;
+    bool in_loader = false; // the loader's run is not over yet
   };
   bool replay_start(const std::string &path, bool strict, std::string *reply);
   std::string replay_status() const;
@@ -262,6 +271,12 @@ private:
   // nothing when the recording ran the loader no more.
   std::optional<int> replay_loader(const char *command_line, int *error);
   void replay_dapl_open(const char *path, int result, int error);
+  void replay_note_interrupts();
+  // Schedules the recorded Ctrl-Cs whose place the replay has reached.
+  void replay_interrupts_due();
+  // A read or write the host gave a buffer that is no buffer: the recorded
+  // call refused it too.
+  void replay_refused(int node, dapsession::Kind kind);
 
 public:
   // A file of the DAPL directory was opened (its name as the host gave it):

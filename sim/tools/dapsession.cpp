@@ -135,6 +135,9 @@ std::string describe(const Record &r, std::size_t limit, bool with_data) {
     return "repeat";
   case Kind::limit:
     return "limit: the recording stopped here (size limit)";
+  case Kind::interrupt:
+    return std::string("interrupt: Ctrl-C reached the command (") +
+           dapsession::interrupt_name(r.result) + ")";
   }
   return "?";
 }

@@ -1,0 +1,64 @@
+// Device calls made under the session recorder on top of the simulated
+// board, for the recorder's tests. argv[1] names what to do:
+//   ticks    times() before every call, the clock moving a quarter tick a read
+//   refused  a write and a read of a null buffer, a request whose argument is
+//            no pointer, among calls that succeed
+//   fsize    calls enough to fill a file size limit (SIGXFSZ ignored), then,
+//            with the limit lifted, more of them
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char **argv) {
+  const std::string what = argc > 1 ? argv[1] : "";
+  rlimit size{};
+  getrlimit(RLIMIT_FSIZE, &size);
+  if (what == "fsize") {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = size;
+    small.rlim_cur = 200;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  int text = open("/dev/accel0", O_RDWR);
+  const int binary = open("/dev/accel1", O_RDWR);
+  if (text <= 0 || binary <= 0)
+    return 2;
+  int value = 0;
+  void *volatile nothing = nullptr; // a buffer the system refuses
+  if (what == "ticks") {
+    for (int i = 0; i < 40; ++i) {
+      for (int k = 0; k < 1 + i % 3; ++k)
+        times(nullptr);
+      char line[32];
+      const int n = std::snprintf(line, sizeof line, "let v=%d\r", i);
+      if (write(text, line, static_cast<size_t>(n)) != n || ioctl(binary, 1, &value) != 0)
+        return 3;
+    }
+  } else if (what == "refused") {
+    const bool refused = write(text, nothing, 8) == -1 && write(text, "start x\r", 8) == 8 &&
+                         read(binary, nothing, 16) == -1 &&
+                         ioctl(binary, 77, reinterpret_cast<void *>(5)) == -1 &&
+                         ioctl(binary, 1, &value) == 0;
+    if (!refused)
+      return 3;
+  } else if (what == "fsize") {
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 20; ++i)
+        if (write(text, "let v=1\r", 8) != 8)
+          return 3;
+      close(text); // the buffer goes out
+      setrlimit(RLIMIT_FSIZE, &size);
+      text = open("/dev/accel0", O_RDWR);
+    }
+  }
+  close(text);
+  close(binary);
+  return 0;
+}
