@@ -5,6 +5,8 @@
 //            no pointer, among calls that succeed
 //   fsize    calls enough to fill a file size limit (SIGXFSZ ignored), then,
 //            with the limit lifted, more of them
+//   ctrl-c   a request before and after a SIGINT its own handler takes, and
+//            before and after its interrupt query turns true
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -15,6 +17,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+namespace {
+volatile bool g_pending = false;
+volatile sig_atomic_t g_handled = 0;
+void on_sigint(int, siginfo_t *, void *) { g_handled = g_handled + 1; }
+} // namespace
+
+// The interrupt query of a host that follows MATLAB's rules.
+extern "C" __attribute__((visibility("default"))) bool utIsInterruptPending() { return g_pending; }
 
 int main(int argc, char **argv) {
   const std::string what = argc > 1 ? argv[1] : "";
@@ -48,6 +59,24 @@ int main(int argc, char **argv) {
                          ioctl(binary, 1, &value) == 0;
     if (!refused)
       return 3;
+  } else if (what == "ctrl-c") {
+    struct sigaction mine {
+    }, now{};
+    mine.sa_sigaction = on_sigint;
+    mine.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigaction(SIGINT, &mine, nullptr);
+    sigaction(SIGINT, nullptr, &now);
+    if (now.sa_sigaction != on_sigint || (now.sa_flags & SA_SIGINFO) == 0)
+      return 4; // the host is told what it installed
+    ioctl(binary, 1, &value);
+    raise(SIGINT);
+    ioctl(binary, 1, &value);
+    g_pending = true;
+    ioctl(binary, 1, &value);
+    ioctl(binary, 1, &value);
+    const auto previous = signal(SIGINT, SIG_DFL);
+    if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
+      return 5;
   } else if (what == "fsize") {
     for (int round = 0; round < 2; ++round) {
       for (int i = 0; i < 20; ++i)
