@@ -194,10 +194,9 @@ bool current_query() { return g_interrupt_query != nullptr && g_interrupt_query(
 bool interrupt_signs_changed() {
   if (g_handler_runs.load() != g_seen_runs.load() || g_absorb.load())
     return true;
-  const int state = current_octave_state();
-  if (state > 0 && state > g_seen_state.load())
-    return true;
-  return current_query() != g_seen_query.load();
+  // Octave's count falls again once it has acted on a Ctrl-C: taken in
+  // too, so that the next one shows as a rise.
+  return current_octave_state() != g_seen_state.load() || current_query() != g_seen_query.load();
 }
 
 // With the lock held: notes a Ctrl-C that has reached the command since the

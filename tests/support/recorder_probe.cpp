@@ -5,8 +5,9 @@
 //            no pointer, among calls that succeed
 //   fsize    calls enough to fill a file size limit (SIGXFSZ ignored), then,
 //            with the limit lifted, more of them
-//   ctrl-c   a request before and after a SIGINT its own handler takes, and
-//            before and after its interrupt query turns true
+//   ctrl-c   a request before and after a SIGINT its own handler takes,
+//            before and after its interrupt query turns true, and before and
+//            after Octave's interrupt count rises, twice
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -24,8 +25,12 @@ volatile sig_atomic_t g_handled = 0;
 void on_sigint(int, siginfo_t *, void *) { g_handled = g_handled + 1; }
 } // namespace
 
-// The interrupt query of a host that follows MATLAB's rules.
+// The interrupt query of a host that follows MATLAB's rules, and Octave's
+// interrupt count.
 extern "C" __attribute__((visibility("default"))) bool utIsInterruptPending() { return g_pending; }
+extern "C" {
+__attribute__((visibility("default"))) volatile sig_atomic_t octave_interrupt_state = 0;
+}
 
 int main(int argc, char **argv) {
   const std::string what = argc > 1 ? argv[1] : "";
@@ -74,6 +79,12 @@ int main(int argc, char **argv) {
     g_pending = true;
     ioctl(binary, 1, &value);
     ioctl(binary, 1, &value);
+    g_pending = false;
+    // Octave counts a Ctrl-C up, below zero while it acts on it, then to 0.
+    for (const int state : {0, 1, -1, 0, 1}) {
+      octave_interrupt_state = state;
+      ioctl(binary, 1, &value);
+    }
     const auto previous = signal(SIGINT, SIG_DFL);
     if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
       return 5;
