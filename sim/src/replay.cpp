@@ -65,7 +65,8 @@ std::string first_difference(int node, const std::vector<std::uint8_t> &expected
 namespace {
 
 // The queues after the two channels' (numbered by their node).
-constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
+constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4, kInterruptQueue = 5;
+constexpr int kQueues = 6;
 
 int queue_of(const Record &r) {
   if (r.kind == Kind::clock)
@@ -74,6 +75,8 @@ int queue_of(const Record &r) {
     return kDaplQueue;
   if (r.kind == Kind::loader)
     return kLoaderQueue;
+  if (r.kind == Kind::interrupt)
+    return kInterruptQueue;
   if (r.node == kTextNode || r.node == kBinaryNode)
     return r.node;
   return -1;
@@ -82,7 +85,7 @@ int queue_of(const Record &r) {
 } // namespace
 
 Simulator::Replay::~Replay() {
-  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
+  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader, &interrupts})
     q->reader.reset();
   if (fd >= 0)
     real::close()(fd);
@@ -103,8 +106,9 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
     r.fd = fd;
   else
     real::close()(fd);
-  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
-  for (int k = 0; k < 5; ++k)
+  Replay::Queue *queues[kQueues] = {&r.channel[0], &r.channel[1], &r.clock,
+                                    &r.dapl,       &r.loader,     &r.interrupts};
+  for (int k = 0; k < kQueues; ++k)
     queues[k]->which = k;
   // The whole file is checked before a call is served: a damaged one is
   // refused, never played in part.
@@ -122,7 +126,7 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
           continue;
         ++queues[k]->total;
         queues[k]->calls += rec.repeats;
-        if (k != kClockQueue)
+        if (k != kClockQueue && k != kInterruptQueue)
           r.recorded += rec.repeats;
       }
     if (!error.empty()) {
@@ -133,6 +137,8 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
     r.stopped_error = check.stopped_error();
   }
   for (Replay::Queue *q : queues) {
+    // Most sessions hold no Ctrl-C: their queue then reads nothing.
+    q->done = q->total == 0;
     q->reader = std::make_unique<dapsession::Reader>();
     q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
                       q->which);
@@ -446,6 +452,12 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
   const Record *c = replay_expect(node, Kind::ioctl, request, label);
   if (r.stopped)
     return fail(EIO);
+  // A request the driver refused there is refused here before its argument,
+  // which may be no pointer at all, is looked at.
+  if (c != nullptr && c->result < 0) {
+    replay_clock_to(*c);
+    return fail(c->error != 0 ? c->error : EIO);
+  }
   if (argument == nullptr)
     return fail(EFAULT);
   std::int32_t value;

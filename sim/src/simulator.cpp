@@ -156,6 +156,8 @@ template <typename F> auto Simulator::locked(F &&work) {
     errno = entry_errno;
     result = work();
     saved_errno = errno;
+    if (replay_)
+      replay_interrupts_due();
     settle_deferred();
     raise_now = std::exchange(sigint_due_, std::nullopt);
     children = std::exchange(children_due_, 0);
@@ -710,6 +712,7 @@ Simulator::LoaderRun Simulator::prepare_loader(const char *command_line) {
     interrupted = loader_interrupted_;
     if (replay_) {
       interrupted = false;
+      replay_->in_loader = true;
       run.recorded = replay_loader(command_line, &run.recorded_errno);
       missing = false;
       if (run.recorded)
@@ -737,6 +740,8 @@ int Simulator::finish_loader(const LoaderRun &run, int status, int error) {
     error = run.recorded_errno;
   }
   locked([&] {
+    if (replay_)
+      replay_->in_loader = false;
     std::string outcome;
     if (status == -1)
       outcome = "-1" + errno_suffix(error);
@@ -910,6 +915,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
+      replay_bad_buffer(node, dapsession::Kind::read);
       errno = EFAULT;
       return -1;
     }
@@ -943,6 +949,7 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0) {
+      replay_bad_buffer(node, dapsession::Kind::write);
       errno = EFAULT;
       return -1;
     }

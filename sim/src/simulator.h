@@ -244,13 +244,14 @@ private:
     bool limit_reached = false;
     int stopped_error = 0; // the recording's, when a write of its file failed
     int fd = -1;           // the file, read by every queue at its own place
-    // The records of each channel, of the clock runs, of the DAPL opens and
-    // of the loader runs, each read from the file as the replay goes (the
+    // The records of each channel, of the clock runs, of the DAPL opens, of
+    // the loader runs and of the Ctrl-Cs, each read from the file as the
+    // replay goes (the
     // file was checked whole first): `ahead` holds those read and not yet
     // played, at most the lenient look-ahead's worth; `used` counts the
     // repeats of the first already served.
     struct Queue {
-      int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs
+      int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs, 5 Ctrl-Cs
       std::unique_ptr<dapsession::Reader> reader;
       std::deque<dapsession::Record> ahead;
       dapsession::Record taken; // the record a call was last served from
@@ -265,6 +266,7 @@ private:
     Queue clock;
     Queue dapl;
     Queue loader;
+    Queue interrupts; // recorded Ctrl-Cs (replay_interrupts.cpp)
     ~Replay();
     std::uint64_t operations[2] = {0, 0};
     std::uint64_t writes[2] = {0, 0};
@@ -276,6 +278,9 @@ private:
     std::string first_difference;
     std::string unmatched; // the first call with no recorded counterpart
     bool active = false;   // the host made a call since it started
+    // The next recorded Ctrl-C is due once the other queues have played
+    // the records before it in the file, and no loader run is under way.
+    bool in_loader = false;
   };
   bool replay_start(const std::string &path, bool strict, std::string *reply);
   std::string replay_status() const;
@@ -309,6 +314,11 @@ private:
   // nothing when the recording ran the loader no more.
   std::optional<int> replay_loader(const char *command_line, int *error);
   void replay_dapl_open(const char *path, int result, int error);
+  // Schedules the recorded Ctrl-Cs whose place the replay has reached.
+  void replay_interrupts_due();
+  // A read or write the host gave a buffer that is no buffer: the recorded
+  // call refused it too.
+  void replay_bad_buffer(int node, dapsession::Kind kind);
 
 public:
   // A file of the DAPL directory was opened (its name as the host gave it):
