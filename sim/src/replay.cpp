@@ -62,129 +62,6 @@ std::string first_difference(int node, const std::vector<std::uint8_t> &expected
 
 } // namespace
 
-namespace {
-
-// The queues after the two channels' (numbered by their node).
-constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
-
-int queue_of(const Record &r) {
-  if (r.kind == Kind::clock)
-    return kClockQueue;
-  if (r.kind == Kind::dapl)
-    return kDaplQueue;
-  if (r.kind == Kind::loader)
-    return kLoaderQueue;
-  if (r.node == kTextNode || r.node == kBinaryNode)
-    return r.node;
-  return -1;
-}
-
-} // namespace
-
-Simulator::Replay::~Replay() {
-  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
-    q->reader.reset();
-  if (fd >= 0)
-    real::close()(fd);
-}
-
-bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
-  auto replay = std::make_unique<Replay>();
-  Replay &r = *replay;
-  // Out of the host's way, so that its own descriptors are numbered as
-  // without the replay.
-  const int fd = real::open()(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) {
-    *reply = "replay: cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  r.fd = fcntl(fd, F_DUPFD_CLOEXEC, kFdSlots);
-  if (r.fd < 0)
-    r.fd = fd;
-  else
-    real::close()(fd);
-  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
-  for (int k = 0; k < 5; ++k)
-    queues[k]->which = k;
-  // The whole file is checked before a call is served: a damaged one is
-  // refused, never played in part.
-  std::uint64_t records = 0;
-  {
-    dapsession::Reader check;
-    check.skip_data();
-    std::string error;
-    Record rec;
-    if (check.open_fd(r.fd, path, &error))
-      while (check.next(&rec, &error)) {
-        ++records;
-        const int k = queue_of(rec);
-        if (k < 0)
-          continue;
-        ++queues[k]->total;
-        queues[k]->calls += rec.repeats;
-        if (k != kClockQueue)
-          r.recorded += rec.repeats;
-      }
-    if (!error.empty()) {
-      *reply = "replay: " + error;
-      return false;
-    }
-    r.limit_reached = check.limit_reached();
-    r.stopped_error = check.stopped_error();
-  }
-  for (Replay::Queue *q : queues) {
-    q->reader = std::make_unique<dapsession::Reader>();
-    q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
-                      q->which);
-    std::string error;
-    if (!q->reader->open_fd(r.fd, path, &error)) {
-      *reply = "replay: " + error;
-      return false;
-    }
-  }
-  r.path = path;
-  r.strict = strict;
-  replay_end(false);
-  replay_refused_.clear();
-  replay_ = std::move(replay);
-  static bool at_exit = false;
-  if (!at_exit) {
-    at_exit = true;
-    std::atexit([] { Simulator::get().replay_end_at_exit(); });
-  }
-  trace("replay " + path + (strict ? " strict" : " lenient"));
-  if (replay_->limit_reached)
-    trace("replay note: the recording stopped at its size limit");
-  if (replay_->stopped_error != 0)
-    trace(std::string("replay note: recording stopped: ") + std::strerror(replay_->stopped_error));
-  *reply = std::to_string(records) + " records";
-  return true;
-}
-
-const Record *Simulator::replay_peek(Replay::Queue &q, std::size_t k) {
-  while (q.ahead.size() <= k && !q.done) {
-    Record rec;
-    std::string error;
-    if (!q.reader->next(&rec, &error)) {
-      q.done = true;
-      if (!error.empty())
-        replay_difference("the session file changed while it played: " + error);
-      break;
-    }
-    if (queue_of(rec) == q.which)
-      q.ahead.push_back(std::move(rec));
-  }
-  return k < q.ahead.size() ? &q.ahead[k] : nullptr;
-}
-
-void Simulator::replay_pop(Replay::Queue &q) {
-  q.passed += q.ahead.front().repeats;
-  q.taken = std::move(q.ahead.front());
-  q.ahead.pop_front();
-  q.used = 0;
-  ++q.next;
-}
-
 std::string Simulator::replay_status() const {
   if (!replay_)
     return "off";
@@ -332,16 +209,11 @@ const Record *Simulator::replay_expect(int node, Kind kind, unsigned long reques
 }
 
 void Simulator::replay_clock_to(const Record &record) {
-  if (record.tick < 0)
-    return;
-  const std::int64_t at =
-      std::min(record.tick, kClockLimitUs / kMicrosecondsPerTick) * kMicrosecondsPerTick;
-  now_us_ = std::max(now_us_, at);
+  if (record.tick >= 0)
+    clock_.catch_up(record.tick, false);
 }
 
-std::optional<int> Simulator::replay_open(int node) {
-  if (!replay_)
-    return std::nullopt;
+int Simulator::replay_open(int node) {
   Replay &r = *replay_;
   if (r.stopped)
     return EIO;
@@ -359,9 +231,7 @@ std::optional<int> Simulator::replay_open(int node) {
   return c->result < 0 ? (c->error != 0 ? c->error : EIO) : 0;
 }
 
-std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t count) {
-  if (!replay_)
-    return std::nullopt;
+ssize_t Simulator::replay_read(int node, void *buffer, size_t count) {
   Replay &r = *replay_;
   const std::string call = std::string("read ") + node_name(node) + " " + std::to_string(count);
   auto fail = [&](int error) -> ssize_t { return failed_operation(call, error); };
@@ -393,9 +263,7 @@ std::optional<ssize_t> Simulator::replay_read(int node, void *buffer, size_t cou
   return static_cast<ssize_t>(n);
 }
 
-std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *bytes, size_t count) {
-  if (!replay_)
-    return std::nullopt;
+ssize_t Simulator::replay_write(int node, const std::uint8_t *bytes, size_t count) {
   Replay &r = *replay_;
   const std::string shown =
       node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
@@ -426,15 +294,13 @@ std::optional<ssize_t> Simulator::replay_write(int node, const std::uint8_t *byt
       return fail(c->error != 0 ? c->error : EIO);
     accepted = std::min(count, static_cast<std::size_t>(c->result));
   }
-  written_[node].insert(written_[node].end(), bytes, bytes + accepted);
+  devices_.accepted(node, bytes, accepted);
   trace(call + " -> " + std::to_string(accepted));
   count_operation();
   return static_cast<ssize_t>(accepted);
 }
 
-std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void *argument) {
-  if (!replay_)
-    return std::nullopt;
+int Simulator::replay_ioctl(int node, unsigned long request, void *argument) {
   Replay &r = *replay_;
   const std::string call = std::string("ioctl ") + node_name(node) + " " + std::to_string(request);
   auto fail = [&](int error) { return failed_operation(call, error); };
@@ -458,7 +324,8 @@ std::optional<int> Simulator::replay_ioctl(int node, unsigned long request, void
     if (request == 1)
       value = 0;
     else if (request == 2)
-      value = static_cast<std::int32_t>(node == kBinaryNode ? kBinaryInputSize : kTextFifoSize);
+      value = static_cast<std::int32_t>(node == kBinaryNode ? BoardModel::kBinaryInputSize
+                                                            : DeviceNodes::kTextFifoSize);
     else if (request == 15)
       value = 0x0100;
   } else {
@@ -513,12 +380,8 @@ std::optional<clock_t> Simulator::replay_times(struct tms *buffer) {
     replay_pop(q);
   // The clock never goes back: a lenient replay that skipped calls may have
   // moved it past the value the host gets now.
-  const std::int64_t at =
-      std::clamp<std::int64_t>(c.tick, 0, kClockLimitUs / kMicrosecondsPerTick) *
-      kMicrosecondsPerTick;
-  now_us_ = std::max(now_us_, at);
-  reads_in_tick_ = 0;
-  return answer_times(buffer, static_cast<clock_t>(c.tick));
+  clock_.catch_up(c.tick, true);
+  return Clock::answer_times(buffer, static_cast<clock_t>(c.tick));
 }
 
 // A file of the DAPL directory that opens here but did not there (or the
@@ -569,6 +432,13 @@ std::optional<int> Simulator::replay_loader(const char *command_line, int *error
     replay_difference("loader run " + number + " " + differs);
   *error = c.error;
   return static_cast<int>(c.result);
+}
+
+void Simulator::replay_dapl(const char *path, int result, int error) {
+  locked([&] {
+    replay_dapl_open(path, result, error);
+    return 0;
+  });
 }
 
 } // namespace dapsim

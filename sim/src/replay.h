@@ -1,0 +1,56 @@
+// A recorded session played back: where a replay stands. The device calls
+// it serves, the verdict and the reading of the file are Simulator's
+// (replay.cpp, replay_queues.cpp), as they run with the model's lock held.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "session.h"
+
+namespace dapsim {
+
+struct Replay {
+  std::string path;
+  bool strict = false;
+  bool stopped = false; // strict, after the first difference
+  bool limit_reached = false;
+  int stopped_error = 0; // the recording's, when a write of its file failed
+  int fd = -1;           // the file, read by every queue at its own place
+  // The records of each channel, of the clock runs, of the DAPL opens and
+  // of the loader runs, each read from the file as the replay goes (the
+  // file was checked whole first): `ahead` holds those read and not yet
+  // played, at most the lenient look-ahead's worth; `used` counts the
+  // repeats of the first already served.
+  struct Queue {
+    int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs
+    std::unique_ptr<dapsession::Reader> reader;
+    std::deque<dapsession::Record> ahead;
+    dapsession::Record taken; // the record a call was last served from
+    bool done = false;
+    std::uint64_t used = 0;
+    std::size_t next = 0;     // records passed
+    std::size_t total = 0;    // records in the file
+    std::uint64_t calls = 0;  // calls they hold, repeats counted
+    std::uint64_t passed = 0; // of those, played or skipped
+  };
+  Queue channel[2];
+  Queue clock;
+  Queue dapl;
+  Queue loader;
+  ~Replay();
+  std::uint64_t operations[2] = {0, 0};
+  std::uint64_t writes[2] = {0, 0};
+  std::uint64_t differences = 0;
+  bool ended[2] = {false, false};
+  // For the verdict at the end.
+  std::uint64_t recorded = 0; // device calls, DAPL opens and loader runs
+  std::uint64_t played = 0;
+  std::string first_difference;
+  std::string unmatched; // the first call with no recorded counterpart
+  bool active = false;   // the host made a call since it started
+};
+
+} // namespace dapsim

@@ -1,0 +1,146 @@
+// Reading a recorded session for its replay: the file is checked whole
+// first, then each channel, the clock runs, the DAPL opens and the loader
+// runs are read as queues of their own, each at its own place in the file,
+// as the replay goes.
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "real.h"
+#include "simulator.h"
+#include "text.h"
+
+namespace dapsim {
+
+using dapsession::Kind;
+using dapsession::Record;
+
+namespace {
+
+// The queues after the two channels' (numbered by their node).
+constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
+
+int queue_of(const Record &r) {
+  if (r.kind == Kind::clock)
+    return kClockQueue;
+  if (r.kind == Kind::dapl)
+    return kDaplQueue;
+  if (r.kind == Kind::loader)
+    return kLoaderQueue;
+  if (r.node == kTextNode || r.node == kBinaryNode)
+    return r.node;
+  return -1;
+}
+
+} // namespace
+
+Replay::~Replay() {
+  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
+    q->reader.reset();
+  if (fd >= 0)
+    real::close()(fd);
+}
+
+bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
+  auto replay = std::make_unique<Replay>();
+  Replay &r = *replay;
+  // Out of the host's way, so that its own descriptors are numbered as
+  // without the replay.
+  const int fd = real::open()(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) {
+    *reply = "replay: cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  r.fd = fcntl(fd, F_DUPFD_CLOEXEC, kFdSlots);
+  if (r.fd < 0)
+    r.fd = fd;
+  else
+    real::close()(fd);
+  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
+  for (int k = 0; k < 5; ++k)
+    queues[k]->which = k;
+  // The whole file is checked before a call is served: a damaged one is
+  // refused, never played in part.
+  std::uint64_t records = 0;
+  {
+    dapsession::Reader check;
+    check.skip_data();
+    std::string error;
+    Record rec;
+    if (check.open_fd(r.fd, path, &error))
+      while (check.next(&rec, &error)) {
+        ++records;
+        const int k = queue_of(rec);
+        if (k < 0)
+          continue;
+        ++queues[k]->total;
+        queues[k]->calls += rec.repeats;
+        if (k != kClockQueue)
+          r.recorded += rec.repeats;
+      }
+    if (!error.empty()) {
+      *reply = "replay: " + error;
+      return false;
+    }
+    r.limit_reached = check.limit_reached();
+    r.stopped_error = check.stopped_error();
+  }
+  for (Replay::Queue *q : queues) {
+    q->reader = std::make_unique<dapsession::Reader>();
+    q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
+                      q->which);
+    std::string error;
+    if (!q->reader->open_fd(r.fd, path, &error)) {
+      *reply = "replay: " + error;
+      return false;
+    }
+  }
+  r.path = path;
+  r.strict = strict;
+  replay_end(false);
+  replay_refused_.clear();
+  replay_ = std::move(replay);
+  static bool at_exit = false;
+  if (!at_exit) {
+    at_exit = true;
+    std::atexit([] { Simulator::get().replay_end_at_exit(); });
+  }
+  trace("replay " + path + (strict ? " strict" : " lenient"));
+  if (replay_->limit_reached)
+    trace("replay note: the recording stopped at its size limit");
+  if (replay_->stopped_error != 0)
+    trace(std::string("replay note: recording stopped: ") + std::strerror(replay_->stopped_error));
+  *reply = std::to_string(records) + " records";
+  return true;
+}
+
+const Record *Simulator::replay_peek(Replay::Queue &q, std::size_t k) {
+  while (q.ahead.size() <= k && !q.done) {
+    Record rec;
+    std::string error;
+    if (!q.reader->next(&rec, &error)) {
+      q.done = true;
+      if (!error.empty())
+        replay_difference("the session file changed while it played: " + error);
+      break;
+    }
+    if (queue_of(rec) == q.which)
+      q.ahead.push_back(std::move(rec));
+  }
+  return k < q.ahead.size() ? &q.ahead[k] : nullptr;
+}
+
+void Simulator::replay_pop(Replay::Queue &q) {
+  q.passed += q.ahead.front().repeats;
+  q.taken = std::move(q.ahead.front());
+  q.ahead.pop_front();
+  q.used = 0;
+  ++q.next;
+}
+
+} // namespace dapsim
