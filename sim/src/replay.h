@@ -1,16 +1,28 @@
 // A recorded session played back: where a replay stands. The device calls
-// it serves, the verdict and the reading of the file are Simulator's
-// (replay.cpp, replay_queues.cpp), as they run with the model's lock held.
+// it answers and its verdict (replay_calls.cpp) and the reading of its file
+// (replay_queues.cpp) are Simulator's, as they run with the model's lock held.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "session.h"
 
 namespace dapsim {
+
+// The queues after the two channels' (numbered by their node).
+constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
+// The queue a record is played from; -1 for none.
+int queue_of(const dapsession::Record &r);
+
+// Where what was sent first departs from what was recorded: "byte N:
+// expected 0x.. got 0x.. (recorded ..., sent ...)", bytes counted from 1;
+// empty when the two are the same. `node` says how bytes are shown.
+std::string first_difference(int node, const std::vector<std::uint8_t> &expected,
+                             const std::vector<std::uint8_t> &sent);
 
 struct Replay {
   std::string path;

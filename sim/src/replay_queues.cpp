@@ -20,32 +20,6 @@ namespace dapsim {
 using dapsession::Kind;
 using dapsession::Record;
 
-namespace {
-
-// The queues after the two channels' (numbered by their node).
-constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
-
-int queue_of(const Record &r) {
-  if (r.kind == Kind::clock)
-    return kClockQueue;
-  if (r.kind == Kind::dapl)
-    return kDaplQueue;
-  if (r.kind == Kind::loader)
-    return kLoaderQueue;
-  if (r.node == kTextNode || r.node == kBinaryNode)
-    return r.node;
-  return -1;
-}
-
-} // namespace
-
-Replay::~Replay() {
-  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
-    q->reader.reset();
-  if (fd >= 0)
-    real::close()(fd);
-}
-
 bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
   auto replay = std::make_unique<Replay>();
   Replay &r = *replay;
