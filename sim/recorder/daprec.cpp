@@ -9,9 +9,17 @@
 // holds an exclusive lock on it, so the shell and the loader that the host
 // starts (they inherit LD_PRELOAD) stay out of it, and so does a child the
 // host forks.
+//
+// The operator's Ctrl-C is part of the session: where it reached the command
+// (a SIGINT handler ran, Octave's interrupt count rose, the host's interrupt
+// query turned true) is noted between the calls it came between, looked for
+// as each call starts and as it ends. To see a handler run, the SIGINT
+// handler the host installs is called through one of ours; sigaction() and
+// signal() tell the host only what it installed.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -69,6 +77,8 @@ DAPREC_NEXT(TimesFn, times)
 DAPREC_NEXT(SystemFn, system)
 DAPREC_NEXT(PosixSpawnFn, posix_spawn)
 DAPREC_NEXT(WaitpidFn, waitpid)
+DAPREC_NEXT(SigactionFn, sigaction)
+DAPREC_NEXT(SignalFn, signal)
 
 // Which descriptor numbers the host opened on a device node: 0 none, else
 // node + 1. Lock-free: the host's other descriptors never wait on us.
@@ -91,6 +101,7 @@ std::mutex g_mutex;
 enum class State { idle, recording, passive };
 State g_state = State::idle;
 dapsession::Writer *g_writer = nullptr;
+const char *g_path = nullptr; // DAPREC_FILE as it was taken
 // The last value times() gave the host: the tick of what it does next.
 std::atomic<std::int64_t> g_tick{-1};
 // times() values seen before the file was taken: only the last run counts.
@@ -111,6 +122,122 @@ std::atomic<std::int64_t> g_deferred_tick[kDeferredSlots];
 
 void say(const char *text) { [[maybe_unused]] long rc = syscall(SYS_write, 2, text, strlen(text)); }
 
+// A write of the file that failed ends the recording, said once at once:
+// the file keeps what was written whole before it.
+void stop_if_the_file_failed() {
+  const int error = g_writer->failed_error();
+  if (error == 0)
+    return;
+  g_state = State::passive;
+  char reason[128];
+  const char *text = strerror_r(error, reason, sizeof reason);
+  char line[4352];
+  snprintf(line, sizeof line,
+           "daprec: cannot write the session file %s: %s (errno %d); recording stopped, %llu "
+           "bytes kept (the calls still go through)\n",
+           g_path, text, error, static_cast<unsigned long long>(g_writer->kept()));
+  say(line);
+}
+
+// ------------------------------------------------------------ interrupts
+
+// The host's own SIGINT disposition, as it installed it; the kernel has ours
+// in its place while it is a handler. Two slots, so that the handler reads a
+// whole one while sigaction() (perhaps from a handler) fills the other.
+struct sigaction g_host_action[2];
+std::atomic<int> g_host_slot{0};
+// Runs of the host's handler so far, and how many are under way.
+std::atomic<std::uint64_t> g_handler_runs{0};
+std::atomic<int> g_handlers_running{0};
+// The host's interrupt flags, looked up when the library loads.
+volatile sig_atomic_t *g_octave_state = nullptr;
+bool (*g_interrupt_query)() = nullptr;
+// What the last look saw.
+std::atomic<std::uint64_t> g_seen_runs{0};
+std::atomic<int> g_seen_state{0};
+std::atomic<bool> g_seen_query{false};
+// A Ctrl-C noted from inside the handler it ran: what it sets off once the
+// handler is done (the host's own handler, to which ours hands it on, and
+// the host's flags) is that same Ctrl-C.
+std::atomic<bool> g_absorb{false};
+// A Ctrl-C noted as held while the loader ran: the first sign of one that
+// comes next (the host taking it) is that same Ctrl-C.
+std::atomic<bool> g_absorb_held{false};
+
+bool is_handler(const struct sigaction &a) {
+  return (a.sa_flags & SA_SIGINFO) != 0 || (a.sa_handler != SIG_DFL && a.sa_handler != SIG_IGN);
+}
+
+void set_host_action(const struct sigaction &action) {
+  const int next = 1 - g_host_slot.load();
+  g_host_action[next] = action;
+  g_host_slot.store(next);
+}
+
+void call_host_handler(int signal_number, siginfo_t *info, void *context) {
+  const struct sigaction host = g_host_action[g_host_slot.load()];
+  if (host.sa_flags & SA_RESETHAND) {
+    struct sigaction reset {};
+    reset.sa_handler = SIG_DFL;
+    set_host_action(reset); // as the kernel has just done with ours
+  }
+  g_handler_runs.fetch_add(1);
+  g_handlers_running.fetch_add(1);
+  if (host.sa_flags & SA_SIGINFO) {
+    host.sa_sigaction(signal_number, info, context);
+  } else if (host.sa_handler == SIG_DFL) {
+    // Another thread put the default back as this one came in.
+    next_sigaction()(SIGINT, &host, nullptr);
+    raise(SIGINT);
+  } else if (host.sa_handler != SIG_IGN) {
+    host.sa_handler(signal_number);
+  }
+  g_handlers_running.fetch_sub(1);
+}
+
+int current_octave_state() { return g_octave_state != nullptr ? *g_octave_state : 0; }
+bool current_query() { return g_interrupt_query != nullptr && g_interrupt_query(); }
+
+// Cheap and lock-free: whether anything has changed since the last look.
+bool interrupt_signs_changed() {
+  if (g_handler_runs.load() != g_seen_runs.load() || g_absorb.load())
+    return true;
+  // Octave's count falls again once it has acted on a Ctrl-C: taken in
+  // too, so that the next one shows as a rise.
+  return current_octave_state() != g_seen_state.load() || current_query() != g_seen_query.load();
+}
+
+// With the lock held: notes a Ctrl-C that has reached the command since the
+// last look, when the file is being written; takes in what it saw either way.
+void look_for_interrupt_locked(std::int64_t tick) {
+  const std::uint64_t runs = g_handler_runs.load();
+  const int state = current_octave_state();
+  const bool query = current_query();
+  const bool by_handler = runs != g_seen_runs.load();
+  const bool by_octave = state > 0 && state > g_seen_state.load();
+  const bool by_query = query && !g_seen_query.load();
+  g_seen_runs.store(runs);
+  g_seen_state.store(state);
+  g_seen_query.store(query);
+  const bool inside = g_handlers_running.load() > 0;
+  if (g_absorb.load()) {
+    if (!inside)
+      g_absorb.store(false);
+    return;
+  }
+  if (!(by_handler || by_octave || by_query))
+    return;
+  if (g_absorb_held.exchange(false) || g_state != State::recording)
+    return;
+  using dapsession::Interrupt;
+  g_writer->interrupt(tick, by_handler  ? Interrupt::handler
+                            : by_octave ? Interrupt::octave
+                                        : Interrupt::query);
+  if (by_handler && inside)
+    g_absorb.store(true);
+  stop_if_the_file_failed();
+}
+
 std::uint64_t limit_from_environment() {
   const char *env = getenv("DAPREC_LIMIT");
   if (env == nullptr || *env == '\0')
@@ -124,8 +251,10 @@ std::uint64_t limit_from_environment() {
 
 void finish_at_exit() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_state == State::recording && g_writer != nullptr)
+  if (g_state == State::recording && g_writer != nullptr) {
     g_writer->finish();
+    stop_if_the_file_failed();
+  }
 }
 
 // A child of a recording process (fork without exec) keeps our memory but
@@ -173,6 +302,7 @@ bool take_file() {
     say("daprec: cannot empty DAPREC_FILE; nothing is recorded\n");
     return false;
   }
+  g_path = strdup(path);
   const long per_second = sysconf(_SC_CLK_TCK);
   g_writer = new dapsession::Writer(fd, limit_from_environment(),
                                     per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,
@@ -182,7 +312,8 @@ bool take_file() {
   g_state = State::recording;
   pthread_atfork(nullptr, nullptr, forked_child);
   atexit(finish_at_exit);
-  return true;
+  stop_if_the_file_failed();
+  return g_state == State::recording;
 }
 
 // A relative DAPREC_FILE names a file of the folder the host started in,
@@ -190,6 +321,11 @@ bool take_file() {
 // runs a script from the script's own folder); the processes it starts
 // inherit the name made absolute.
 __attribute__((constructor)) void anchor_file_name() {
+  g_octave_state =
+      static_cast<volatile sig_atomic_t *>(dlsym(RTLD_DEFAULT, "octave_interrupt_state"));
+  g_interrupt_query = reinterpret_cast<bool (*)()>(dlsym(RTLD_DEFAULT, "utIsInterruptPending"));
+  g_seen_state.store(current_octave_state());
+  g_seen_query.store(current_query());
   const char *path = getenv("DAPREC_FILE");
   if (path == nullptr || *path == '\0' || *path == '/')
     return;
@@ -237,7 +373,27 @@ template <typename Note> void record(Note &&note) {
       write_deferred();
       note(*g_writer);
       write_deferred();
+      look_for_interrupt_locked(g_tick.load());
+      if (g_state == State::recording)
+        stop_if_the_file_failed();
     }
+  }
+  t_recording = false;
+  errno = saved;
+}
+
+// As a call starts: a Ctrl-C that came since the last call came before this
+// one. `device`: the call is one to record, and may take the file.
+void look_for_interrupt(bool device) {
+  if (t_recording || !interrupt_signs_changed())
+    return;
+  const int saved = errno;
+  t_recording = true;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (device)
+      take_file();
+    look_for_interrupt_locked(g_tick.load());
   }
   t_recording = false;
   errno = saved;
@@ -274,10 +430,12 @@ bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE
 mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
 
 template <typename Call> int open_path(const char *path, Call &&call) {
-  const int fd = call();
-  const int error = errno;
   bool dapl = false;
   const std::uint8_t node = dapsession::classify_path(path, &dapl);
+  if (node != kNoNode)
+    look_for_interrupt(true);
+  const int fd = call();
+  const int error = errno;
   if (node != kNoNode) {
     if (fd >= 0)
       mark(fd, node);
@@ -356,8 +514,9 @@ ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is
   const std::int64_t tick = g_tick.load();
   record([&](dapsession::Writer &w) {
     const auto channel = static_cast<std::uint8_t>(node);
+    // What the system refused to read is not read here either.
     if (is_write)
-      w.write(channel, tick, count, n, error, buffer);
+      w.write(channel, tick, count, n, error, n < 0 && error == EFAULT ? nullptr : buffer);
     else
       w.read(channel, tick, count, n, error, buffer);
   });
@@ -366,15 +525,29 @@ ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is
 
 } // namespace
 
+namespace {
+
+// A device call about to be made.
+int starting(int fd) {
+  if (device_node(fd) >= 0)
+    look_for_interrupt(true);
+  return fd;
+}
+
+} // namespace
+
 DAPREC_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
+  starting(fd);
   return transferred(fd, buffer, count, next_read()(fd, buffer, count), false);
 }
 
 DAPREC_EXPORT ssize_t __read_chk(int fd, void *buffer, size_t count, size_t buffer_size) {
+  starting(fd);
   return transferred(fd, buffer, count, next___read_chk()(fd, buffer, count, buffer_size), false);
 }
 
 DAPREC_EXPORT ssize_t write(int fd, const void *buffer, size_t count) {
+  starting(fd);
   return transferred(fd, buffer, count, next_write()(fd, buffer, count), true);
 }
 
@@ -383,15 +556,18 @@ DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
   va_start(ap, request);
   void *argument = va_arg(ap, void *);
   va_end(ap);
+  starting(fd);
   const int rc = next_ioctl()(fd, request, argument);
   const int node = device_node(fd);
   if (node >= 0) {
     const int error = errno;
     const std::int64_t tick = g_tick.load();
-    // The driver's requests take a pointer to an int; copy rather than
-    // dereference, and never touch a pointer the call refused.
+    // The driver's requests take a pointer to an int: its value is read
+    // (copied, never dereferenced) only when the driver took the request.
+    // Another request's argument may be no pointer at all.
+    const bool int_request = request == 1 || request == 2 || request == 14 || request == 15;
     std::int32_t value = 0;
-    if (argument != nullptr && !(rc < 0 && error == EFAULT))
+    if (rc >= 0 && int_request && argument != nullptr)
       memcpy(&value, argument, sizeof value);
     record([&](dapsession::Writer &w) {
       w.ioctl(static_cast<std::uint8_t>(node), tick, request, rc, error, value);
@@ -402,6 +578,8 @@ DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
 
 DAPREC_EXPORT int close(int fd) {
   const int node = device_node(fd);
+  if (node >= 0)
+    look_for_interrupt(true);
   if (node >= 0)
     g_fd_node[fd].store(0, std::memory_order_release);
   const int rc = next_close()(fd);
@@ -431,15 +609,20 @@ int repointed(int newfd, int node, int rc) {
 
 DAPREC_EXPORT int dup2(int oldfd, int newfd) noexcept {
   const int node = oldfd != newfd ? device_node(newfd) : -1;
+  if (node >= 0)
+    look_for_interrupt(true);
   return repointed(newfd, node, next_dup2()(oldfd, newfd));
 }
 
 DAPREC_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
   const int node = device_node(newfd);
+  if (node >= 0)
+    look_for_interrupt(true);
   return repointed(newfd, node, next_dup3()(oldfd, newfd, flags));
 }
 
 DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {
+  look_for_interrupt(false);
   const clock_t value = next_times()(buffer);
   const int saved = errno;
   const auto tick = static_cast<std::int64_t>(value);
@@ -450,6 +633,10 @@ DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {
       std::lock_guard<std::mutex> lock(g_mutex);
       if (g_state == State::recording) {
         g_writer->clock(tick);
+        if (interrupt_signs_changed())
+          look_for_interrupt_locked(tick);
+        if (g_state == State::recording)
+          stop_if_the_file_failed();
       } else if (g_state == State::idle) {
         if (g_early_count > 0 && g_early_value == tick) {
           ++g_early_count;
@@ -477,6 +664,7 @@ DAPREC_EXPORT int system(const char *command) {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       take_file();
+      look_for_interrupt_locked(g_tick.load());
     }
     t_recording = false;
   }
@@ -516,6 +704,7 @@ DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       take_file();
+      look_for_interrupt_locked(g_tick.load());
     }
     t_recording = false;
   }
@@ -556,10 +745,65 @@ DAPREC_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
   const int saved = errno;
   const std::int64_t tick = g_tick.load();
   const int run_status = *where;
+  // A Ctrl-C the host held (SIGINT blocked) while the loader ran is still
+  // pending: the host takes it once the run is over, and what it sets off
+  // then (a handler run, a flag rising) is this same Ctrl-C.
+  sigset_t pending;
+  sigemptyset(&pending);
+  const bool held = sigpending(&pending) == 0 && sigismember(&pending, SIGINT) == 1;
   record([&](dapsession::Writer &w) {
     w.loader(tick, command.c_str(), run_status, 0);
+    if (held) {
+      w.interrupt(tick, dapsession::Interrupt::held);
+      g_absorb_held.store(true);
+    }
     w.flush();
   });
   errno = saved;
   return ended;
+}
+
+// The host's SIGINT handler runs through ours; everything else about its
+// disposition (mask, flags, alternate stack) is as it asked.
+DAPREC_EXPORT int sigaction(int signum, const struct sigaction *action,
+                            struct sigaction *old_action) noexcept {
+  if (signum != SIGINT)
+    return next_sigaction()(signum, action, old_action);
+  const struct sigaction before = g_host_action[g_host_slot.load()];
+  struct sigaction kernel_old {};
+  int rc;
+  if (action != nullptr && is_handler(*action)) {
+    struct sigaction ours = *action;
+    ours.sa_flags |= SA_SIGINFO;
+    ours.sa_sigaction = call_host_handler;
+    set_host_action(*action); // before ours can run with it
+    rc = next_sigaction()(SIGINT, &ours, &kernel_old);
+    if (rc != 0)
+      set_host_action(before);
+  } else {
+    rc = next_sigaction()(SIGINT, action, &kernel_old);
+    if (rc == 0 && action != nullptr)
+      set_host_action(*action);
+  }
+  const bool ours_before =
+      (kernel_old.sa_flags & SA_SIGINFO) != 0 && kernel_old.sa_sigaction == call_host_handler;
+  if (rc == 0 && old_action != nullptr)
+    *old_action = ours_before ? before : kernel_old;
+  return rc;
+}
+
+// As the C library's signal(): BSD semantics, the signal blocked in its own
+// handler, calls restarted.
+DAPREC_EXPORT sighandler_t signal(int signum, sighandler_t handler) noexcept {
+  if (signum != SIGINT)
+    return next_signal()(signum, handler);
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, signum);
+  action.sa_flags = SA_RESTART;
+  struct sigaction previous {};
+  if (sigaction(signum, &action, &previous) != 0)
+    return SIG_ERR;
+  return previous.sa_handler;
 }

@@ -109,10 +109,26 @@ const char *kind_name(Kind kind) {
     return "repeat";
   case Kind::limit:
     return "limit";
+  case Kind::interrupt:
+    return "interrupt";
   case Kind::stopped:
     return "stopped";
   case Kind::end:
     return "end";
+  }
+  return "?";
+}
+
+const char *interrupt_name(std::int64_t means) {
+  switch (means) {
+  case static_cast<int>(Interrupt::handler):
+    return "handler";
+  case static_cast<int>(Interrupt::octave):
+    return "octave";
+  case static_cast<int>(Interrupt::query):
+    return "query";
+  case static_cast<int>(Interrupt::held):
+    return "held";
   }
   return "?";
 }
@@ -163,6 +179,8 @@ std::size_t fixed_size(std::uint8_t kind, std::uint16_t version) {
     return 12;
   case Kind::limit:
     return 0;
+  case Kind::interrupt:
+    return version >= 2 ? 4 : SIZE_MAX;
   case Kind::stopped:
   case Kind::end:
     return version >= 2 ? 0 : SIZE_MAX;
@@ -419,6 +437,7 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
   case Kind::open:
   case Kind::close:
   case Kind::release:
+  case Kind::interrupt:
     r->result = to_i32(get_u32(p));
     break;
   case Kind::clock:
@@ -562,6 +581,7 @@ void encode_record(const Record &r, std::vector<std::uint8_t> *out) {
   case Kind::open:
   case Kind::close:
   case Kind::release:
+  case Kind::interrupt:
     put_u32(p, from_i32(clamp_i32(r.result)));
     break;
   case Kind::clock:
@@ -753,7 +773,9 @@ void Writer::write_failed(int error) {
   stopped_ = true;
   used_ = 0;
   const off_t whole = origin_ + static_cast<off_t>(committed_);
-  if (origin_ >= 0 && ::ftruncate(fd_, whole) == 0 && ::lseek(fd_, whole, SEEK_SET) == whole) {
+  // Without its header the file is no session file: no mark can help it.
+  if (origin_ >= 0 && ::ftruncate(fd_, whole) == 0 && committed_ >= kHeaderSize &&
+      ::lseek(fd_, whole, SEEK_SET) == whole) {
     std::uint8_t mark[kBlockHeaderSize + 2 * kCommonSize];
     common(mark + kBlockHeaderSize, Kind::stopped, kNoNode, error, -1);
     common(mark + kBlockHeaderSize + kCommonSize, Kind::end, kNoNode, 0, -1);
@@ -941,11 +963,13 @@ void Writer::read(std::uint8_t node, std::int64_t tick, std::size_t asked, ssize
 void Writer::write(std::uint8_t node, std::int64_t tick, std::size_t count, ssize_t result,
                    int error, const void *bytes) {
   std::uint8_t head[20];
-  const std::uint32_t shown = clamp_u32(count);
+  // Without the bytes (a buffer the system refused) the record says it
+  // offered none, so that it stays as long as it says it is.
+  const std::uint32_t shown = bytes == nullptr ? 0 : clamp_u32(count);
   common(head, Kind::write, node, result < 0 ? error : 0, tick);
   put_u32(head + kCommonSize, shown);
   put_u32(head + kCommonSize + 4, from_i32(clamp_i32(result)));
-  add(head, sizeof head, bytes, bytes == nullptr ? 0 : shown);
+  add(head, sizeof head, bytes, shown);
 }
 
 void Writer::ioctl(std::uint8_t node, std::int64_t tick, unsigned long request, int result,
@@ -1007,6 +1031,15 @@ void Writer::clock(std::int64_t value) {
   emit_clock();
   clock_value_ = value;
   clock_count_ = 1;
+}
+
+void Writer::interrupt(std::int64_t tick, Interrupt means) {
+  end_clock_run();
+  std::uint8_t head[16];
+  common(head, Kind::interrupt, kNoNode, 0, tick);
+  put_u32(head + kCommonSize, static_cast<std::uint32_t>(means));
+  last_size_ = 0; // two Ctrl-Cs in a row are two, not one repeated
+  add(head, sizeof head, nullptr, 0);
 }
 
 void Writer::finish() {

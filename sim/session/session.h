@@ -39,9 +39,17 @@ enum class Kind : std::uint8_t {
   repeat = 10, // the record before happened `count` more times
   limit = 11,  // the recording stopped at its size limit
   // Version 2 only.
-  stopped = 20, // a write of the file failed (errno in the record): nothing follows but the end
-  end = 21,     // the file's last record; a file without it was cut short
+  interrupt = 12, // the operator's Ctrl-C reached the command here (see Interrupt)
+  stopped = 20,   // a write of the file failed (errno in the record): nothing follows but the end
+  end = 21,       // the file's last record; a file without it was cut short
 };
+
+// How a Ctrl-C reached the command: the SIGINT handler that was installed
+// ran, Octave's interrupt count rose, the host's interrupt query
+// (utIsInterruptPending) turned true, or it was held pending on the thread
+// that ran the board loader, SIGINT blocked. Replay delivers it the same way.
+enum class Interrupt : std::uint8_t { handler = 1, octave = 2, query = 3, held = 4 };
+const char *interrupt_name(std::int64_t means);
 
 inline constexpr std::uint8_t kAccel0 = 0;
 inline constexpr std::uint8_t kAccel1 = 1;
@@ -55,9 +63,9 @@ const char *node_name(std::uint8_t node);
 struct Record {
   Kind kind = Kind::open;
   std::uint8_t node = kNoNode;
-  int error = 0;          // errno of a failed call
-  std::int64_t tick = -1; // the last times() value the host saw; -1: none yet
-  std::int64_t result = 0;
+  int error = 0;             // errno of a failed call
+  std::int64_t tick = -1;    // the last times() value the host saw; -1: none yet
+  std::int64_t result = 0;   // interrupt: how it came (Interrupt)
   std::uint32_t asked = 0;   // read: bytes asked; ioctl: the request
   std::int32_t value = 0;    // ioctl: the int behind the pointer, after the call
   std::uint64_t repeats = 1; // see above
@@ -191,8 +199,8 @@ std::uint8_t classify_path(const char *path, bool *dapl);
 // also writes the end record (records that come after it take it back and
 // the next finish() writes it again). Consecutive identical records without
 // data become one record and a repeat count; consecutive identical times()
-// values become one clock record, which an open, a close or a release ends
-// so that a command call's times() values stay with it. At `limit` bytes
+// values become one clock record, which an open, a close, a release or an
+// interrupt ends so that a command call's times() values stay with it. At `limit` bytes
 // the recording stops with one message on standard error and a limit record
 // in the file. When a write of the file fails, the recording stops there,
 // silently: the file is cut back to its last whole block and gets a stopped
@@ -222,6 +230,9 @@ public:
   void dapl(std::int64_t tick, const char *path, int result, int error);
   void loader(std::int64_t tick, const char *command_line, int status, int error);
   void clock(std::int64_t value);
+  // Ends the clock run it came in, so that replay knows which times() call
+  // it came after as well as which device call.
+  void interrupt(std::int64_t tick, Interrupt means);
 
   // Sends the buffer to the file.
   void flush();

@@ -102,6 +102,13 @@ int Simulator::open_device(int node) {
   });
 }
 
+// The host's buffer is no buffer: the call fails as the system's would.
+ssize_t Simulator::bad_buffer(int node, dapsession::Kind kind) {
+  replay_bad_buffer(node, kind);
+  errno = EFAULT;
+  return -1;
+}
+
 ssize_t Simulator::model_read(int node, void *buffer, size_t count) {
   const std::string call = std::string("read ") + node_name(node) + " " + std::to_string(count);
   if (const auto error = devices_.faults(node).readfail)
@@ -116,10 +123,8 @@ ssize_t Simulator::model_read(int node, void *buffer, size_t count) {
 ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
-    if (buffer == nullptr && count > 0) {
-      errno = EFAULT;
-      return -1;
-    }
+    if (buffer == nullptr && count > 0)
+      return bad_buffer(node, dapsession::Kind::read);
     return replay_ ? replay_read(node, buffer, count) : model_read(node, buffer, count);
   });
   return result ? *result : real::read()(fd, buffer, count);
@@ -145,10 +150,8 @@ ssize_t Simulator::model_write(int node, const std::uint8_t *bytes, size_t count
 ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
-    if (buffer == nullptr && count > 0) {
-      errno = EFAULT;
-      return -1;
-    }
+    if (buffer == nullptr && count > 0)
+      return bad_buffer(node, dapsession::Kind::write);
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     return replay_ ? replay_write(node, bytes, count) : model_write(node, bytes, count);
   });

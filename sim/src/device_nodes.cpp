@@ -5,6 +5,27 @@
 
 namespace dapsim {
 
+namespace {
+
+// A fault counted with `left` wears off after the operations it changed.
+template <typename T>
+std::optional<T> use(std::optional<T> &fault, std::optional<std::uint64_t> &left) {
+  const std::optional<T> value = fault;
+  if (fault && left && --*left == 0) {
+    fault.reset();
+    left.reset();
+  }
+  return value;
+}
+
+// Operations it had no need to cut (nothing more was there) do not use it up.
+std::size_t cut_short(std::optional<std::size_t> &max, std::optional<std::uint64_t> &left,
+                      std::size_t n) {
+  return max && n > *max ? *use(max, left) : n;
+}
+
+} // namespace
+
 std::atomic<std::int8_t> g_fd_node[kFdSlots];
 
 const char *node_name(int node) { return node == kTextNode ? "accel0" : "accel1"; }
@@ -92,42 +113,18 @@ std::optional<std::int32_t> DeviceNodes::next_freespace() {
   return value;
 }
 
-// A counted fault wears off after the operations it changed; those it had no
-// need to change (nothing more was there) do not use it up.
 std::size_t DeviceNodes::readable(int node, std::size_t count) {
   NodeFaults &f = faults_[node];
-  std::size_t n = std::min(count, fifo_[node].size());
-  if (f.shortread && n > *f.shortread) {
-    n = *f.shortread;
-    if (f.shortread_left && --*f.shortread_left == 0) {
-      f.shortread.reset();
-      f.shortread_left.reset();
-    }
-  }
-  return n;
+  return cut_short(f.shortread, f.shortread_left, std::min(count, fifo_[node].size()));
 }
 
 std::size_t DeviceNodes::writable(int node, std::size_t count) {
   NodeFaults &f = faults_[node];
-  std::size_t n = count;
-  if (f.shortwrite && n > *f.shortwrite) {
-    n = *f.shortwrite;
-    if (f.shortwrite_left && --*f.shortwrite_left == 0) {
-      f.shortwrite.reset();
-      f.shortwrite_left.reset();
-    }
-  }
-  return n;
+  return cut_short(f.shortwrite, f.shortwrite_left, count);
 }
 
 std::optional<int> DeviceNodes::write_failure(int node) {
-  NodeFaults &f = faults_[node];
-  const std::optional<int> error = f.writefail;
-  if (f.writefail && f.writefail_left && --*f.writefail_left == 0) {
-    f.writefail.reset();
-    f.writefail_left.reset();
-  }
-  return error;
+  return use(faults_[node].writefail, faults_[node].writefail_left);
 }
 
 std::optional<IoctlFault> DeviceNodes::ioctl_fault(int node, unsigned long request) {
@@ -142,13 +139,7 @@ std::optional<IoctlFault> DeviceNodes::ioctl_fault(int node, unsigned long reque
 }
 
 std::optional<std::int64_t> DeviceNodes::slowness(int node) {
-  NodeFaults &f = faults_[node];
-  const std::optional<std::int64_t> ticks = f.slow;
-  if (f.slow && f.slow_left && --*f.slow_left == 0) {
-    f.slow.reset();
-    f.slow_left.reset();
-  }
-  return ticks;
+  return use(faults_[node].slow, faults_[node].slow_left);
 }
 
 } // namespace dapsim

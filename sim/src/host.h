@@ -56,6 +56,14 @@ public:
   int take_children_due() { return std::exchange(children_due_, 0); }
 
 private:
+  // Whether `when` is set and `now` has reached it; it is then used up.
+  template <typename T> static bool reached(std::optional<T> &when, T now) {
+    if (!when || now < *when)
+      return false;
+    when.reset();
+    return true;
+  }
+
   std::optional<Tick> sigint_tick_;
   Delivery sigint_tick_delivery_ = Delivery::handler;
   std::optional<std::uint64_t> sigint_op_;
@@ -71,26 +79,18 @@ private:
 
 template <typename Sigint, typename Child>
 void HostEvents::at_tick(Tick tick, Sigint sigint, Child child) {
-  if (sigint_tick_ && tick >= *sigint_tick_) {
-    sigint_tick_.reset();
+  if (reached(sigint_tick_, tick))
     sigint(sigint_tick_delivery_);
-  }
-  if (child_tick_ && tick >= *child_tick_) {
-    child_tick_.reset();
+  if (reached(child_tick_, tick))
     child();
-  }
 }
 
 template <typename Sigint, typename Child>
 void HostEvents::after_operation(std::uint64_t count, Sigint sigint, Child child) {
-  if (sigint_op_ && count >= *sigint_op_) {
-    sigint_op_.reset();
+  if (reached(sigint_op_, count))
     sigint(sigint_op_delivery_);
-  }
-  if (child_op_ && count >= *child_op_) {
-    child_op_.reset();
+  if (reached(child_op_, count))
     child();
-  }
 }
 
 namespace host {

@@ -19,13 +19,15 @@ int queue_of(const Record &r) {
     return kDaplQueue;
   if (r.kind == Kind::loader)
     return kLoaderQueue;
+  if (r.kind == Kind::interrupt)
+    return kInterruptQueue;
   if (r.node == kTextNode || r.node == kBinaryNode)
     return r.node;
   return -1;
 }
 
 Replay::~Replay() {
-  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader})
+  for (Queue *q : {&channel[0], &channel[1], &clock, &dapl, &loader, &interrupts})
     q->reader.reset();
   if (fd >= 0)
     real::close()(fd);

@@ -14,7 +14,8 @@
 namespace dapsim {
 
 // The queues after the two channels' (numbered by their node).
-constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4;
+constexpr int kClockQueue = 2, kDaplQueue = 3, kLoaderQueue = 4, kInterruptQueue = 5;
+constexpr int kQueues = 6;
 // The queue a record is played from; -1 for none.
 int queue_of(const dapsession::Record &r);
 
@@ -31,13 +32,13 @@ struct Replay {
   bool limit_reached = false;
   int stopped_error = 0; // the recording's, when a write of its file failed
   int fd = -1;           // the file, read by every queue at its own place
-  // The records of each channel, of the clock runs, of the DAPL opens and
-  // of the loader runs, each read from the file as the replay goes (the
-  // file was checked whole first): `ahead` holds those read and not yet
+  // The records of each channel, of the clock runs, of the DAPL opens, of
+  // the loader runs and of the Ctrl-Cs, each read from the file as the
+  // replay goes (the file was checked whole first): `ahead` holds those read and not yet
   // played, at most the lenient look-ahead's worth; `used` counts the
   // repeats of the first already served.
   struct Queue {
-    int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs
+    int which = 0; // the channel's node; 2 clock, 3 DAPL opens, 4 loader runs, 5 Ctrl-Cs
     std::unique_ptr<dapsession::Reader> reader;
     std::deque<dapsession::Record> ahead;
     dapsession::Record taken; // the record a call was last served from
@@ -52,6 +53,7 @@ struct Replay {
   Queue clock;
   Queue dapl;
   Queue loader;
+  Queue interrupts; // recorded Ctrl-Cs (replay_interrupts.cpp)
   ~Replay();
   std::uint64_t operations[2] = {0, 0};
   std::uint64_t writes[2] = {0, 0};
@@ -63,6 +65,9 @@ struct Replay {
   std::string first_difference;
   std::string unmatched; // the first call with no recorded counterpart
   bool active = false;   // the host made a call since it started
+  // The next recorded Ctrl-C is due once the other queues have played
+  // the records before it in the file, and no loader run is under way.
+  bool in_loader = false;
 };
 
 } // namespace dapsim

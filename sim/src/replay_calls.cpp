@@ -282,6 +282,12 @@ int Simulator::replay_ioctl(int node, unsigned long request, void *argument) {
   const Record *c = replay_expect(node, Kind::ioctl, request, label);
   if (r.stopped)
     return fail(EIO);
+  // A request the driver refused there is refused here before its argument,
+  // which may be no pointer at all, is looked at.
+  if (c != nullptr && c->result < 0) {
+    replay_clock_to(*c);
+    return fail(c->error != 0 ? c->error : EIO);
+  }
   if (argument == nullptr)
     return fail(EFAULT);
   std::int32_t value;

@@ -35,8 +35,9 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
     r.fd = fd;
   else
     real::close()(fd);
-  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
-  for (int k = 0; k < 5; ++k)
+  Replay::Queue *queues[kQueues] = {&r.channel[0], &r.channel[1], &r.clock,
+                                    &r.dapl,       &r.loader,     &r.interrupts};
+  for (int k = 0; k < kQueues; ++k)
     queues[k]->which = k;
   // The whole file is checked before a call is served: a damaged one is
   // refused, never played in part.
@@ -54,7 +55,7 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
           continue;
         ++queues[k]->total;
         queues[k]->calls += rec.repeats;
-        if (k != kClockQueue)
+        if (k != kClockQueue && k != kInterruptQueue)
           r.recorded += rec.repeats;
       }
     if (!error.empty()) {
@@ -65,6 +66,8 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
     r.stopped_error = check.stopped_error();
   }
   for (Replay::Queue *q : queues) {
+    // Most sessions hold no Ctrl-C: their queue then reads nothing.
+    q->done = q->total == 0;
     q->reader = std::make_unique<dapsession::Reader>();
     q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
                       q->which);

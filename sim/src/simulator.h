@@ -153,6 +153,7 @@ private:
   ssize_t model_read(int node, void *buffer, size_t count);
   ssize_t model_write(int node, const std::uint8_t *bytes, size_t count);
   int model_ioctl(int node, unsigned long request, void *argument);
+  ssize_t bad_buffer(int node, dapsession::Kind kind);
   // A slow driver takes its time before it serves an operation on `node`
   // (none when negative). Takes the lock itself: a real wait sleeps without it.
   void take_time(int node);
@@ -200,6 +201,12 @@ private:
   // nothing when the recording ran the loader no more.
   std::optional<int> replay_loader(const char *command_line, int *error);
   void replay_dapl_open(const char *path, int result, int error);
+  // Schedules the recorded Ctrl-Cs whose place the replay has reached
+  // (replay_interrupts.cpp).
+  void replay_interrupts_due();
+  // A read or write the host gave a buffer that is no buffer: the recorded
+  // call refused it too.
+  void replay_bad_buffer(int node, dapsession::Kind kind);
 
   std::mutex mutex_;
 
@@ -248,6 +255,8 @@ template <typename F> auto Simulator::locked(F &&work) {
     errno = entry_errno;
     result = work();
     saved_errno = errno;
+    if (replay_)
+      replay_interrupts_due();
     settle_deferred();
     raise_now = host_.take_sigint_due();
     children = host_.take_children_due();

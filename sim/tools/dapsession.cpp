@@ -144,6 +144,9 @@ std::string describe(const Record &r, std::size_t limit, bool with_data) {
     return "repeat";
   case Kind::limit:
     return "limit: the recording stopped here (size limit)";
+  case Kind::interrupt:
+    return std::string("interrupt: Ctrl-C reached the command (") +
+           dapsession::interrupt_name(r.result) + ")";
   case Kind::stopped:
     return "recording stopped: " + std::string(std::strerror(r.error));
   case Kind::end:
@@ -170,12 +173,13 @@ std::vector<Call> find_calls(const Session &s) {
       if (open_now == 0) {
         current = Call{};
         current.open = i;
-        // Only the DAPL opens, loader runs and clock runs just before the
-        // open belong to it.
+        // Only the DAPL opens, loader runs, clock runs and Ctrl-Cs just
+        // before the open belong to it.
         std::size_t first = i;
         while (first > since && (s.records[first - 1].kind == Kind::dapl ||
                                  s.records[first - 1].kind == Kind::loader ||
-                                 s.records[first - 1].kind == Kind::clock))
+                                 s.records[first - 1].kind == Kind::clock ||
+                                 s.records[first - 1].kind == Kind::interrupt))
           --first;
         current.first = first;
       }

@@ -279,7 +279,49 @@ TEST(SessionFile, DamageIsRefusedNeverReadInPart) {
   dapsession::encode_record(run, &old);
   EXPECT_FALSE(dapsession::parse_session(old, &s, &error));
   EXPECT_NE(error.find("a clock run of 4294967295 calls"), std::string::npos) << error;
+  // A Ctrl-C is a record of version 2 only.
+  old.resize(old.size() - 16);
+  dapsession::Record ctrl_c;
+  ctrl_c.kind = Kind::interrupt;
+  ctrl_c.result = 1;
+  dapsession::encode_record(ctrl_c, &old);
+  EXPECT_FALSE(dapsession::parse_session(old, &s, &error));
+  EXPECT_NE(error.find("unknown record kind 12"), std::string::npos) << error;
   std::remove(path.c_str());
+}
+
+// A Ctrl-C noted between two command calls goes with the call after it, as
+// the clock runs before its open do.
+TEST(SessionFile, CutCarriesTheCtrlCJustBeforeACallsOpen) {
+  const std::string path = temp_path("cut"), part = temp_path("cut_part");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    for (int call = 0; call < 2; ++call) {
+      w.clock(10 + call);
+      if (call == 1)
+        w.interrupt(11, dapsession::Interrupt::octave);
+      w.open(kAccel0, 10 + call, 5, 0);
+      w.write(kAccel0, 10 + call, 8, 8, 0, "start x\r");
+      w.close(kAccel0, 10 + call, 0, 0);
+    }
+    w.finish();
+  }
+  ::close(fd);
+  ASSERT_EQ(
+      std::system(
+          (std::string(DAP_SESSION_TOOL) + " cut " + path + " 2 " + part + " >/dev/null").c_str()),
+      0);
+  dapsession::Session s;
+  std::string error;
+  ASSERT_TRUE(dapsession::read_session(part, &s, &error)) << error;
+  std::string seen;
+  for (const auto &r : s.records)
+    seen += std::string(dapsession::kind_name(r.kind)) + " ";
+  EXPECT_EQ(seen, "clock interrupt open write close ");
+  std::remove(path.c_str());
+  std::remove(part.c_str());
 }
 
 class Replay : public simtest::Board {};

@@ -1,0 +1,171 @@
+// The session recorder on top of the simulated board: each call is noted at
+// the tick the host last saw, a call the system refused for its buffer is
+// noted by its outcome alone (and replays), and a session file that cannot
+// be written ends the recording there, said once.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "session.h"
+#include "sim_test_util.h"
+
+extern char **environ;
+
+namespace {
+
+using dapsession::Kind;
+
+struct Recording {
+  int status = -1;
+  std::string said; // standard error
+  std::string session;
+  std::vector<std::string> trace;
+};
+
+// The probe's `what`, recorded: the recorder goes in ahead of the board.
+Recording record(const std::string &what) {
+  const std::string base = ::testing::TempDir() + "daprec_" + what + std::to_string(getpid());
+  Recording run;
+  run.session = base + ".ses";
+  const std::string trace = base + ".trace";
+  std::string preload = getenv("LD_PRELOAD") != nullptr ? getenv("LD_PRELOAD") : "";
+  const auto board = preload.find("libdapsim");
+  const auto at = board == std::string::npos ? 0 : preload.rfind(':', board) + 1;
+  preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
+  std::vector<std::string> env = {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
+                                  what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="};
+  for (char **e = environ; *e != nullptr; ++e)
+    if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0 && std::string(*e).rfind("DAP", 0) != 0)
+      env.push_back(*e);
+  std::vector<char *> envp;
+  for (auto &e : env)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+  int err[2];
+  if (pipe(err) != 0)
+    return run;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(err[1], 2);
+    const char *probe = DAP_RECORDER_PROBE;
+    execle(probe, probe, what.c_str(), nullptr, envp.data());
+    _exit(127);
+  }
+  close(err[1]);
+  char chunk[512];
+  for (ssize_t n; (n = read(err[0], chunk, sizeof chunk)) > 0;)
+    run.said.append(chunk, static_cast<std::size_t>(n));
+  close(err[0]);
+  waitpid(pid, &run.status, 0);
+  std::ifstream lines(trace);
+  for (std::string line; std::getline(lines, line);)
+    run.trace.push_back(line);
+  std::remove(trace.c_str());
+  return run;
+}
+
+dapsession::Session read_back(const std::string &path) {
+  dapsession::Session s;
+  std::string error;
+  EXPECT_TRUE(dapsession::read_session(path, &s, &error)) << error;
+  return s;
+}
+
+TEST(Recorder, NotesEachCallAtTheTickTheHostLastSaw) {
+  const Recording run = record("ticks");
+  ASSERT_EQ(run.status, 0) << run.said;
+  std::vector<std::int64_t> recorded, traced;
+  for (const auto &r : read_back(run.session).records)
+    if (r.kind == Kind::write || r.kind == Kind::ioctl)
+      recorded.insert(recorded.end(), r.repeats, r.tick);
+  const std::regex call("^(\\d+) (write accel0|ioctl accel1) .*");
+  std::smatch m;
+  for (const auto &line : run.trace)
+    if (std::regex_match(line, m, call))
+      traced.push_back(std::stoll(m[1]));
+  EXPECT_EQ(recorded.size(), 80u);
+  EXPECT_EQ(recorded, traced);
+  EXPECT_GT(traced.back(), 15);
+  std::remove(run.session.c_str());
+}
+
+// A handler that ran, an interrupt query that turned true and each rise of
+// Octave's count, noted once between the two requests it came between.
+TEST(Recorder, NotesWhereACtrlCReachedTheHostAndHow) {
+  const Recording run = record("ctrl-c");
+  ASSERT_EQ(run.status, 0) << run.said;
+  std::string seen;
+  for (const auto &r : read_back(run.session).records)
+    seen +=
+        std::string(dapsession::kind_name(r.kind)) +
+        (r.kind == Kind::interrupt ? std::string(" ") + dapsession::interrupt_name(r.result) : "") +
+        (r.repeats > 1 ? " x" + std::to_string(r.repeats) : "") + ", ";
+  EXPECT_NE(seen.find("ioctl, interrupt handler, ioctl, interrupt query, ioctl x3, interrupt "
+                      "octave, ioctl x3, interrupt octave, ioctl, close"),
+            std::string::npos)
+      << seen;
+  std::remove(run.session.c_str());
+}
+
+class RecorderReplay : public simtest::Board {};
+
+TEST_F(RecorderReplay, NotesARefusedBufferByItsOutcomeAloneAndPlaysItBack) {
+  const Recording run = record("refused");
+  ASSERT_EQ(run.status, 0) << run.said;  // no crash on the request's argument
+  const auto s = read_back(run.session); // every record as long as it says
+  std::vector<std::string> seen;
+  for (const auto &r : s.records)
+    seen.push_back(std::string(dapsession::kind_name(r.kind)) + " " + std::to_string(r.result) +
+                   " e" + std::to_string(r.error) + " " + std::to_string(r.data.size()));
+  const std::vector<std::string> expected = {"open 5 e0 0",  "open 6 e0 0",   "write -1 e14 0",
+                                             "write 8 e0 8", "read -1 e14 0", "ioctl -1 e25 0",
+                                             "ioctl 0 e0 0", "close 0 e0 0",  "close 0 e0 0"};
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(seen.begin() + 2, seen.end()),
+            std::vector<std::string>(expected.begin() + 2, expected.end()));
+
+  simctl::command("replay " + run.session);
+  const int text = open_node("/dev/accel0");
+  const int binary = open_node("/dev/accel1");
+  void *volatile nothing = nullptr;
+  int value = 0;
+  errno = 0;
+  EXPECT_EQ(::write(text, nothing, 8), -1);
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_EQ(::write(text, "start x\r", 8), 8);
+  EXPECT_EQ(::read(binary, nothing, 16), -1);
+  errno = 0;
+  EXPECT_EQ(::ioctl(binary, 77, reinterpret_cast<void *>(5)), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  EXPECT_EQ(simtest::query(binary, 1, &value), 0);
+  close_node(text);
+  close_node(binary);
+  EXPECT_EQ(simctl::trace_matching("replay differs"), std::vector<std::string>{});
+  std::remove(run.session.c_str());
+}
+
+TEST(Recorder, StopsWithOneMessageWhenTheFileCannotBeWritten) {
+  const Recording run = record("fsize");
+  ASSERT_EQ(run.status, 0) << run.said; // the calls still go through
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(run.said, m,
+                                std::regex("daprec: cannot write the session file " + run.session +
+                                           ": File too large \\(errno 27\\); recording "
+                                           "stopped, (\\d+) bytes kept")))
+      << run.said;
+  EXPECT_EQ(run.said.find("daprec:"), run.said.rfind("daprec:")) << run.said;
+  // The file ends at its last whole block with the mark, and nothing came
+  // after the failure, though the limit was lifted: no gap.
+  std::ifstream file(run.session, std::ios::binary | std::ios::ate);
+  EXPECT_EQ(static_cast<long long>(file.tellg()), std::stoll(m[1]));
+  EXPECT_LE(file.tellg(), 200);
+  EXPECT_EQ(read_back(run.session).stopped_error, EFBIG);
+  std::remove(run.session.c_str());
+}
+
+} // namespace

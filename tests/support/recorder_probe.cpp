@@ -1,0 +1,104 @@
+// Device calls made under the session recorder on top of the simulated
+// board, for the recorder's tests. argv[1] names what to do:
+//   ticks    times() before every call, the clock moving a quarter tick a read
+//   refused  a write and a read of a null buffer, a request whose argument is
+//            no pointer, among calls that succeed
+//   fsize    calls enough to fill a file size limit (SIGXFSZ ignored), then,
+//            with the limit lifted, more of them
+//   ctrl-c   a request before and after a SIGINT its own handler takes,
+//            before and after its interrupt query turns true, and before and
+//            after Octave's interrupt count rises, twice
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+volatile bool g_pending = false;
+volatile sig_atomic_t g_handled = 0;
+void on_sigint(int, siginfo_t *, void *) { g_handled = g_handled + 1; }
+} // namespace
+
+// The interrupt query of a host that follows MATLAB's rules, and Octave's
+// interrupt count.
+extern "C" __attribute__((visibility("default"))) bool utIsInterruptPending() { return g_pending; }
+extern "C" {
+__attribute__((visibility("default"))) volatile sig_atomic_t octave_interrupt_state = 0;
+}
+
+int main(int argc, char **argv) {
+  const std::string what = argc > 1 ? argv[1] : "";
+  rlimit size{};
+  getrlimit(RLIMIT_FSIZE, &size);
+  if (what == "fsize") {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = size;
+    small.rlim_cur = 200;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  int text = open("/dev/accel0", O_RDWR);
+  const int binary = open("/dev/accel1", O_RDWR);
+  if (text <= 0 || binary <= 0)
+    return 2;
+  int value = 0;
+  void *volatile nothing = nullptr; // a buffer the system refuses
+  if (what == "ticks") {
+    for (int i = 0; i < 40; ++i) {
+      for (int k = 0; k < 1 + i % 3; ++k)
+        times(nullptr);
+      char line[32];
+      const int n = std::snprintf(line, sizeof line, "let v=%d\r", i);
+      if (write(text, line, static_cast<size_t>(n)) != n || ioctl(binary, 1, &value) != 0)
+        return 3;
+    }
+  } else if (what == "refused") {
+    const bool refused = write(text, nothing, 8) == -1 && write(text, "start x\r", 8) == 8 &&
+                         read(binary, nothing, 16) == -1 &&
+                         ioctl(binary, 77, reinterpret_cast<void *>(5)) == -1 &&
+                         ioctl(binary, 1, &value) == 0;
+    if (!refused)
+      return 3;
+  } else if (what == "ctrl-c") {
+    struct sigaction mine {
+    }, now{};
+    mine.sa_sigaction = on_sigint;
+    mine.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigaction(SIGINT, &mine, nullptr);
+    sigaction(SIGINT, nullptr, &now);
+    if (now.sa_sigaction != on_sigint || (now.sa_flags & SA_SIGINFO) == 0)
+      return 4; // the host is told what it installed
+    ioctl(binary, 1, &value);
+    raise(SIGINT);
+    ioctl(binary, 1, &value);
+    g_pending = true;
+    ioctl(binary, 1, &value);
+    ioctl(binary, 1, &value);
+    g_pending = false;
+    // Octave counts a Ctrl-C up, below zero while it acts on it, then to 0.
+    for (const int state : {0, 1, -1, 0, 1}) {
+      octave_interrupt_state = state;
+      ioctl(binary, 1, &value);
+    }
+    const auto previous = signal(SIGINT, SIG_DFL);
+    if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
+      return 5;
+  } else if (what == "fsize") {
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 20; ++i)
+        if (write(text, "let v=1\r", 8) != 8)
+          return 3;
+      close(text); // the buffer goes out
+      setrlimit(RLIMIT_FSIZE, &size);
+      text = open("/dev/accel0", O_RDWR);
+    }
+  }
+  close(text);
+  close(binary);
+  return 0;
+}
