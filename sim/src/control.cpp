@@ -65,7 +65,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   if (verb == "replay") {
     // replay | replay off | replay FILE [strict|lenient]
     if (n == 1)
-      return ok(replay_status());
+      return ok(replay_ ? replay_->status() : "off");
     if (n == 2 && !t[1].quoted && text::lower(t[1].text) == "off") {
       replay_end(false);
       replay_refused_.clear();

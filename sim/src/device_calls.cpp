@@ -72,7 +72,7 @@ int Simulator::open_device(int node) {
     const std::string call = std::string("open ") + node_name(node);
     if (!replay_refused_.empty())
       return failed_operation(call, EIO);
-    const int answer = replay_ ? replay_open(node) : model_open(node);
+    const int answer = replay_ ? replay_->open(node) : model_open(node);
     if (answer > 0)
       return failed_operation(call, answer);
     if (answer < 0) {
@@ -104,7 +104,8 @@ int Simulator::open_device(int node) {
 
 // The host's buffer is no buffer: the call fails as the system's would.
 ssize_t Simulator::bad_buffer(int node, dapsession::Kind kind) {
-  replay_bad_buffer(node, kind);
+  if (replay_)
+    replay_->bad_buffer(node, kind);
   errno = EFAULT;
   return -1;
 }
@@ -125,7 +126,7 @@ ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
   const auto result = on_device(fd, [&](int node) -> ssize_t {
     if (buffer == nullptr && count > 0)
       return bad_buffer(node, dapsession::Kind::read);
-    return replay_ ? replay_read(node, buffer, count) : model_read(node, buffer, count);
+    return replay_ ? replay_->read(node, buffer, count) : model_read(node, buffer, count);
   });
   return result ? *result : real::read()(fd, buffer, count);
 }
@@ -153,7 +154,7 @@ ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
     if (buffer == nullptr && count > 0)
       return bad_buffer(node, dapsession::Kind::write);
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
-    return replay_ ? replay_write(node, bytes, count) : model_write(node, bytes, count);
+    return replay_ ? replay_->write(node, bytes, count) : model_write(node, bytes, count);
   });
   return result ? *result : real::write()(fd, buffer, count);
 }
@@ -202,7 +203,7 @@ int Simulator::model_ioctl(int node, unsigned long request, void *argument) {
 int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> int {
-    return replay_ ? replay_ioctl(node, request, argument) : model_ioctl(node, request, argument);
+    return replay_ ? replay_->ioctl(node, request, argument) : model_ioctl(node, request, argument);
   });
   return result ? *result : real::ioctl()(fd, request, argument);
 }

@@ -33,8 +33,7 @@ LoaderRun Simulator::prepare_loader(const char *command_line) {
     if (replay_) {
       how.missing = false;
       how.interrupted = false;
-      replay_->in_loader = true;
-      run.recorded = replay_loader(command_line, &run.recorded_errno);
+      run.recorded = replay_->loader_run(command_line, &run.recorded_errno);
       if (run.recorded)
         how.exit = WIFEXITED(*run.recorded) ? WEXITSTATUS(*run.recorded) : 0;
     }
@@ -56,7 +55,7 @@ int Simulator::finish_loader(const LoaderRun &run, int status, int error) {
   }
   locked([&] {
     if (replay_)
-      replay_->in_loader = false;
+      replay_->loader_over();
     trace("system " + text::quoted(run.command_line) + " -> " + loader_outcome(status, error));
     // A load that failed leaves no program on the board.
     board_.set_loaded(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);

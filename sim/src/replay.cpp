@@ -53,8 +53,8 @@ std::string around(int node, const std::vector<std::uint8_t> &bytes, std::size_t
 
 } // namespace
 
-std::string first_difference(int node, const std::vector<std::uint8_t> &expected,
-                             const std::vector<std::uint8_t> &sent) {
+std::string where_differs(int node, const std::vector<std::uint8_t> &expected,
+                          const std::vector<std::uint8_t> &sent) {
   const auto first = std::mismatch(expected.begin(), expected.end(), sent.begin(), sent.end());
   if (first.first == expected.end() && first.second == sent.end())
     return "";

@@ -20,23 +20,24 @@ namespace dapsim {
 using dapsession::Kind;
 using dapsession::Record;
 
-bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
-  auto replay = std::make_unique<Replay>();
+std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surroundings &out,
+                                      std::string *reply) {
+  std::unique_ptr<Replay> replay(new Replay(out));
   Replay &r = *replay;
   // Out of the host's way, so that its own descriptors are numbered as
   // without the replay.
   const int fd = real::open()(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     *reply = "replay: cannot open " + path + ": " + std::strerror(errno);
-    return false;
+    return nullptr;
   }
   r.fd = fcntl(fd, F_DUPFD_CLOEXEC, kFdSlots);
   if (r.fd < 0)
     r.fd = fd;
   else
     real::close()(fd);
-  Replay::Queue *queues[kQueues] = {&r.channel[0], &r.channel[1], &r.clock,
-                                    &r.dapl,       &r.loader,     &r.interrupts};
+  Queue *queues[kQueues] = {&r.channel[0], &r.channel[1], &r.clock,
+                            &r.dapl,       &r.loader,     &r.interrupts};
   for (int k = 0; k < kQueues; ++k)
     queues[k]->which = k;
   // The whole file is checked before a call is served: a damaged one is
@@ -60,12 +61,12 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
       }
     if (!error.empty()) {
       *reply = "replay: " + error;
-      return false;
+      return nullptr;
     }
     r.limit_reached = check.limit_reached();
     r.stopped_error = check.stopped_error();
   }
-  for (Replay::Queue *q : queues) {
+  for (Queue *q : queues) {
     // Most sessions hold no Ctrl-C: their queue then reads nothing.
     q->done = q->total == 0;
     q->reader = std::make_unique<dapsession::Reader>();
@@ -74,36 +75,31 @@ bool Simulator::replay_start(const std::string &path, bool strict, std::string *
     std::string error;
     if (!q->reader->open_fd(r.fd, path, &error)) {
       *reply = "replay: " + error;
-      return false;
+      return nullptr;
     }
   }
   r.path = path;
   r.strict = strict;
-  replay_end(false);
-  replay_refused_.clear();
-  replay_ = std::move(replay);
-  static bool at_exit = false;
-  if (!at_exit) {
-    at_exit = true;
-    std::atexit([] { Simulator::get().replay_end_at_exit(); });
-  }
-  trace("replay " + path + (strict ? " strict" : " lenient"));
-  if (replay_->limit_reached)
-    trace("replay note: the recording stopped at its size limit");
-  if (replay_->stopped_error != 0)
-    trace(std::string("replay note: recording stopped: ") + std::strerror(replay_->stopped_error));
   *reply = std::to_string(records) + " records";
-  return true;
+  return replay;
 }
 
-const Record *Simulator::replay_peek(Replay::Queue &q, std::size_t k) {
+void Replay::announce() {
+  out_.trace("replay " + path + (strict ? " strict" : " lenient"));
+  if (limit_reached)
+    out_.trace("replay note: the recording stopped at its size limit");
+  if (stopped_error != 0)
+    out_.trace(std::string("replay note: recording stopped: ") + std::strerror(stopped_error));
+}
+
+const Record *Replay::peek(Queue &q, std::size_t k) {
   while (q.ahead.size() <= k && !q.done) {
     Record rec;
     std::string error;
     if (!q.reader->next(&rec, &error)) {
       q.done = true;
       if (!error.empty())
-        replay_difference("the session file changed while it played: " + error);
+        difference("the session file changed while it played: " + error);
       break;
     }
     if (queue_of(rec) == q.which)
@@ -112,7 +108,7 @@ const Record *Simulator::replay_peek(Replay::Queue &q, std::size_t k) {
   return k < q.ahead.size() ? &q.ahead[k] : nullptr;
 }
 
-void Simulator::replay_pop(Replay::Queue &q) {
+void Replay::pop(Queue &q) {
   q.passed += q.ahead.front().repeats;
   q.taken = std::move(q.ahead.front());
   q.ahead.pop_front();

@@ -196,7 +196,7 @@ void Simulator::line_arrived(const std::string &line) {
 clock_t Simulator::times(struct tms *buffer) {
   return locked([&]() -> clock_t {
     if (replay_)
-      if (const auto replayed = replay_times(buffer))
+      if (const auto replayed = replay_->times(buffer))
         return *replayed;
     if (clock_.real()) {
       const clock_t value = real::times()(buffer);
@@ -240,6 +240,56 @@ std::int64_t Simulator::sleep(std::int64_t microseconds, const char *label, long
     return 0;
   });
   return left;
+}
+
+// ------------------------------------------------------------------- replay
+
+bool Simulator::replay_start(const std::string &path, bool strict, std::string *reply) {
+  auto replay = Replay::start(path, strict, *this, reply);
+  if (!replay)
+    return false;
+  replay_end(false);
+  replay_refused_.clear();
+  replay_ = std::move(replay);
+  static bool at_exit = false;
+  if (!at_exit) {
+    at_exit = true;
+    std::atexit([] { Simulator::get().replay_end_at_exit(); });
+  }
+  replay_->announce();
+  return true;
+}
+
+void Simulator::replay_end(bool always) {
+  if (!replay_)
+    return;
+  replay_->verdict(always);
+  replay_.reset();
+}
+
+// At exit another thread may be inside the simulator: wait a little, never
+// forever. A replay the host never used says nothing (the processes a test
+// host starts inherit DAPSIM_REPLAY), unless someone waits for the verdict.
+void Simulator::replay_end_at_exit() {
+  const char *verdict = std::getenv("DAPSIM_REPLAY_VERDICT");
+  const bool always = verdict != nullptr && *verdict != '\0';
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (mutex_.try_lock()) {
+      replay_end(always);
+      mutex_.unlock();
+      return;
+    }
+    const struct timespec step = {0, 1000000};
+    real::nanosleep()(&step, nullptr);
+  }
+}
+
+void Simulator::replay_dapl(const char *path, int result, int error) {
+  locked([&] {
+    if (replay_)
+      replay_->dapl_open(path, result, error);
+    return 0;
+  });
 }
 
 // ------------------------------------------------------------------ control

@@ -46,7 +46,9 @@ namespace dapsim {
 inline constexpr char kDaplDirectory[] = "/home/labrig/matlab/intrfc/dap/";
 const std::string &dapl_folder();
 
-class Simulator final : private Clock::Listener, private BoardModel::Surroundings {
+class Simulator final : private Clock::Listener,
+                        private BoardModel::Surroundings,
+                        private Replay::Surroundings {
 public:
   static Simulator &get();
 
@@ -123,11 +125,11 @@ private:
 
   // Everything below runs with mutex_ held.
   void power_on();
-  void count_operation();
+  void count_operation() override;
   // A device call that fails: traced as `<what> -> -1 errno=E`, counted, errno
   // set; returns -1.
-  int failed_operation(const std::string &what, int error);
-  void schedule_sigint(Delivery delivery);
+  int failed_operation(const std::string &what, int error) override;
+  void schedule_sigint(Delivery delivery) override;
   void schedule_child();
   void perform(const Action &action);
   bool advance_to(std::int64_t target_us) { return clock_.advance_to(target_us, *this); }
@@ -146,8 +148,14 @@ private:
   void trace(std::string text) override { trace_.add(now(), std::move(text)); }
   void line_arrived(const std::string &line) override;
 
+  // Replay::Surroundings (trace and the operations above too).
+  void accepted(int node, const std::uint8_t *bytes, std::size_t count) override {
+    devices_.accepted(node, bytes, count);
+  }
+  void clock_to(Tick tick, bool fresh) override { clock_.catch_up(tick, fresh); }
+
   // The board model's answers to device calls (device_calls.cpp); a replay
-  // answers in its place (replay.cpp). An open answers an errno, 0 for a
+  // answers in its place. An open answers an errno, 0 for a
   // descriptor, or -1 for descriptor 0.
   int model_open(int node);
   ssize_t model_read(int node, void *buffer, size_t count);
@@ -170,43 +178,12 @@ private:
   // The control language (control.cpp).
   bool control(const std::string &line, std::string *reply);
 
-  // Replay of a recorded session: reading its file (replay_queues.cpp).
+  // A recorded session played in the board model's place (replay.h).
   bool replay_start(const std::string &path, bool strict, std::string *reply);
-  // The queue's record `k` places ahead, read from the file as needed;
-  // nullptr past its last. replay_pop() passes the first.
-  const dapsession::Record *replay_peek(Replay::Queue &q, std::size_t k);
-  void replay_pop(Replay::Queue &q);
-  // Matching the host's calls and the verdict (replay.cpp).
-  std::string replay_status() const;
-  // Ends a replay with its verdict: one line on standard error, and a line
-  // "exact" or "differs" appended to the file DAPSIM_REPLAY_VERDICT names.
-  // `always`: even when the host never used it.
   void replay_end(bool always);
   void replay_end_at_exit();
-  void replay_unmatched(const std::string &call);
-  void replay_difference(const std::string &what);
-  const dapsession::Record *replay_expect(int node, dapsession::Kind kind, unsigned long request,
-                                          const std::string &operation);
-  void replay_clock_to(const dapsession::Record &record);
-  // What the call returns, as the recording has it (a replay runs).
-  int replay_open(int node);
-  ssize_t replay_read(int node, void *buffer, size_t count);
-  ssize_t replay_write(int node, const std::uint8_t *bytes, size_t count);
-  int replay_ioctl(int node, unsigned long request, void *argument);
   // False when a strict replay has stopped: the close fails with EIO.
-  bool replay_close(int node, bool closed);
-  // Nothing when no replay runs or its clock runs are over.
-  std::optional<clock_t> replay_times(struct tms *buffer);
-  // The recorded run's status as system() returned it (and its errno), or
-  // nothing when the recording ran the loader no more.
-  std::optional<int> replay_loader(const char *command_line, int *error);
-  void replay_dapl_open(const char *path, int result, int error);
-  // Schedules the recorded Ctrl-Cs whose place the replay has reached
-  // (replay_interrupts.cpp).
-  void replay_interrupts_due();
-  // A read or write the host gave a buffer that is no buffer: the recorded
-  // call refused it too.
-  void replay_bad_buffer(int node, dapsession::Kind kind);
+  bool replay_close(int node, bool closed) { return !replay_ || replay_->close(node, closed); }
 
   std::mutex mutex_;
 
@@ -256,7 +233,7 @@ template <typename F> auto Simulator::locked(F &&work) {
     result = work();
     saved_errno = errno;
     if (replay_)
-      replay_interrupts_due();
+      replay_->interrupts_due();
     settle_deferred();
     raise_now = host_.take_sigint_due();
     children = host_.take_children_due();
