@@ -65,7 +65,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   if (verb == "replay") {
     // replay | replay off | replay FILE [strict|lenient]
     if (n == 1)
-      return ok(replay_status());
+      return ok(replay_ ? replay_->status() : "off");
     if (n == 2 && !t[1].quoted && text::lower(t[1].text) == "off") {
       replay_end(false);
       replay_refused_.clear();
@@ -93,8 +93,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     const auto v = n == 2 ? parse_count(t[1], 0, 0xFFFFFFFFll) : std::nullopt;
     if (!v)
       return refuse("usage: seed N (0 to 4294967295)");
-    seed_ = static_cast<std::uint32_t>(*v);
-    random_.seed(seed_);
+    board_.reseed(static_cast<std::uint32_t>(*v));
     return ok();
   }
   if (verb == "clock") {
@@ -103,12 +102,11 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     const std::string mode = text::lower(t[1].text);
     if (mode == "real" && n == 2) {
       sync_real_clock();
-      real_clock_ = true;
-      real_origin_ = real::times()(nullptr) - static_cast<clock_t>(now());
+      clock_.go_real();
       return ok();
     }
     if (mode == "virtual" && n <= 3) {
-      int per_tick = reads_per_tick_;
+      int per_tick = clock_.reads_per_tick();
       if (n == 3) {
         const auto v = parse_count(t[2], 1, 1000000);
         if (!v)
@@ -116,9 +114,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
         per_tick = static_cast<int>(*v);
       }
       sync_real_clock();
-      real_clock_ = false;
-      reads_per_tick_ = per_tick;
-      reads_in_tick_ = 0;
+      clock_.go_virtual(per_tick);
       return ok();
     }
     return refuse("usage: clock | clock virtual [reads_per_tick] | clock real");
@@ -127,9 +123,9 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     const auto v = n == 2 ? parse_count(t[1], 0, kTickLimit) : std::nullopt;
     if (!v)
       return refuse("usage: advance N (ticks)");
-    if (real_clock_)
+    if (clock_.real())
       return refuse("advance needs the virtual clock");
-    advance_to((now() + *v) * kMicrosecondsPerTick);
+    advance_to((now() + *v) * Clock::kMicrosecondsPerTick);
     return ok(std::to_string(now()));
   }
   if (verb == "queue") {
@@ -192,10 +188,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   }
   if (verb == "fault") {
     if (n == 2 && text::lower(t[1].text) == "clear") {
-      for (auto &f : faults_)
-        f = NodeFaults{};
-      freespace_.clear();
-      freespace_next_ = 0;
+      devices_.clear_faults();
       return ok();
     }
     const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
@@ -203,7 +196,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     if (!node)
       return refuse("usage: fault missing|openzero|ioctl|shortwrite|writefail|readfail|shortread|"
                     "slow accel0|accel1 ... | fault clear");
-    NodeFaults &f = faults_[*node];
+    NodeFaults &f = devices_.faults(*node);
     if (kind == "missing" && n == 4) {
       const auto e = text::parse_errno(t[3].text);
       if (!e)
@@ -304,8 +297,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
         return refuse("freespace: bad value '" + t[i].text + "'");
       values.push_back(static_cast<std::int32_t>(*v));
     }
-    freespace_ = std::move(values);
-    freespace_next_ = 0;
+    devices_.set_freespace(std::move(values));
     return ok();
   }
   if (verb == "sigint") {
@@ -333,8 +325,7 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       const auto v = parse_count(t[2], 0, kTickLimit);
       if (!v)
         return refuse("usage: sigint tick T [host]");
-      sigint_tick_ = *v;
-      sigint_tick_delivery_ = delivery;
+      host_.sigint_at_tick(*v, delivery);
       return ok();
     }
     const bool within = n == 4 && text::lower(t[3].text) == "within";
@@ -342,12 +333,11 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       const auto v = parse_count(t[2], 1, kTickLimit);
       if (!v)
         return refuse("usage: sigint op N [host|within] (N >= 1)");
-      sigint_op_ = static_cast<std::uint64_t>(*v);
-      sigint_op_delivery_ = within ? Delivery::within : delivery;
+      host_.sigint_after(static_cast<std::uint64_t>(*v), within ? Delivery::within : delivery);
       return ok();
     }
     if (when == "loader" && n == 2) {
-      sigint_at_loader_ = true;
+      host_.sigint_before_loader();
       return ok();
     }
     return refuse(
@@ -359,54 +349,49 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       const auto v = parse_count(t[2], 0, kTickLimit);
       if (!v)
         return refuse("usage: child tick T");
-      child_tick_ = *v;
+      host_.child_at_tick(*v);
       return ok();
     }
     if (when == "op") {
       const auto v = parse_count(t[2], 1, kTickLimit);
       if (!v)
         return refuse("usage: child op N (N >= 1)");
-      child_op_ = static_cast<std::uint64_t>(*v);
+      host_.child_after(static_cast<std::uint64_t>(*v));
       return ok();
     }
     return refuse("usage: child tick T | child op N");
   }
   if (verb == "loader") {
     if (n == 1)
-      return ok(loader_missing_       ? "missing"
-                : loader_interrupted_ ? "interrupted"
-                                      : "exit " + std::to_string(loader_exit_));
+      return ok(loader_.describe());
     const std::string how = text::lower(t[1].text);
     if (how == "missing" && n == 2) {
-      loader_missing_ = true;
-      loader_interrupted_ = false;
+      loader_.missing = true;
+      loader_.interrupted = false;
       return ok();
     }
     if (how == "interrupted" && n == 2) {
-      loader_interrupted_ = true;
-      loader_missing_ = false;
+      loader_.interrupted = true;
+      loader_.missing = false;
       return ok();
     }
     if (how == "exit" && n == 3) {
       const auto v = parse_count(t[2], 0, 255);
       if (!v)
         return refuse("usage: loader exit N (0 to 255)");
-      loader_exit_ = static_cast<int>(*v);
-      loader_missing_ = false;
-      loader_interrupted_ = false;
+      loader_.exit = static_cast<int>(*v);
+      loader_.missing = false;
+      loader_.interrupted = false;
       return ok();
     }
     return refuse("usage: loader | loader exit N | loader missing | loader interrupted");
   }
   if (verb == "trace") {
     if (n == 1) {
-      std::string out;
-      for (const auto &e : events_)
-        out += event_line(e);
-      return ok(out);
+      return ok(trace_.text());
     }
     if (n == 2 && text::lower(t[1].text) == "clear") {
-      trace_clear();
+      trace_.clear();
       return ok();
     }
     return refuse("usage: trace | trace clear");
@@ -416,26 +401,24 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     if (!node)
       return refuse("usage: " + verb + " accel0|accel1");
     if (verb == "pending")
-      return ok(std::to_string(fifo_[*node].size()));
-    return ok(text::hex(written_[*node].data(), written_[*node].size(), true));
+      return ok(std::to_string(devices_.pending(*node)));
+    const auto &written = devices_.written(*node);
+    return ok(text::hex(written.data(), written.size(), true));
   }
   if (verb == "variable") {
     if (n != 2)
       return refuse("usage: variable NAME");
-    return ok(std::to_string(variable(t[1].text)));
+    return ok(std::to_string(board_.variable(t[1].text)));
   }
   if (verb == "tasks" && n == 1) {
-    std::string out;
-    for (const auto &d : definitions_)
-      out += d.name + (running(d.name) ? " *" : "") + "\n";
-    return ok(out);
+    return ok(board_.task_list());
   }
   if (verb == "played") {
     const std::string which = n == 2 ? text::lower(t[1].text) : std::string();
     if (which != "a0" && which != "a1")
       return refuse("usage: played a0|a1");
     std::string out;
-    for (const std::int16_t v : played_[which == "a0" ? 0 : 1]) {
+    for (const std::int16_t v : board_.played(which == "a0" ? 0 : 1)) {
       if (!out.empty())
         out += ' ';
       out += std::to_string(v);
@@ -443,9 +426,9 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     return ok(out);
   }
   if (verb == "open" && n == 1)
-    return ok(std::to_string(open_count_));
+    return ok(std::to_string(devices_.open_count()));
   if (verb == "loaded" && n == 1)
-    return ok(loaded_ ? "1" : "0");
+    return ok(board_.loaded() ? "1" : "0");
   return refuse("unknown command: " + line);
 }
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <exception>
 
+#include "board_model.h"
 #include "registry.h"
-#include "simulator.h"
 #include "text.h"
 
 namespace dapsim {
@@ -42,7 +42,7 @@ std::string after_keyword(const std::string &line) {
 
 } // namespace
 
-void Simulator::dapl_receive(const std::uint8_t *bytes, std::size_t count) {
+void BoardModel::text_from_host(const std::uint8_t *bytes, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (bytes[i] == '\r') {
       const std::string line = std::move(partial_line_);
@@ -54,40 +54,53 @@ void Simulator::dapl_receive(const std::uint8_t *bytes, std::size_t count) {
   }
 }
 
-void Simulator::dapl_error(const std::string &reason, const std::string &line) {
+void BoardModel::board_reset() {
+  stop_all_tasks();
+  defining_.reset();
+  definitions_.clear();
+  variables_.clear();
+  pipes_.clear();
+  // What the board already sent sits in the driver's buffers on the host
+  // side; a RESET of the board does not take it back (that is why the reset
+  // sequence drains both channels afterwards).
+  binary_input_.clear();
+  random_.seed(seed_);
+}
+
+void BoardModel::dapl_error(const std::string &reason, const std::string &line) {
   const std::string message = "ERROR " + reason + ": " + line;
   send_text(message + "\r\n");
 }
 
-void Simulator::for_each_task(const char *hook, const std::function<void(Task &)> &call) {
+void BoardModel::for_each_task(const char *hook, const std::function<void(Task &)> &call) {
   // A behaviour that throws must not unwind through the host's read() or
   // write(); it is reported and the run goes on.
   for (auto &t : tasks_) {
     try {
       call(*t.task);
     } catch (const std::exception &e) {
-      trace("note task " + t.name + " failed in " + hook + ": " + e.what());
+      out_.trace("note task " + t.name + " failed in " + hook + ": " + e.what());
     } catch (...) {
-      trace("note task " + t.name + " failed in " + hook);
+      out_.trace("note task " + t.name + " failed in " + hook);
     }
   }
 }
 
-const TaskDefinition *Simulator::definition(const std::string &name) const {
+const TaskDefinition *BoardModel::definition(const std::string &name) const {
   for (const auto &d : definitions_)
     if (d.name == name)
       return &d;
   return nullptr;
 }
 
-void Simulator::start_task(const TaskDefinition &def) {
+void BoardModel::start_task(const TaskDefinition &def) {
   stop_task(def.name);
   std::unique_ptr<Task> task;
   if (const TaskFactory *factory = find_task_factory(def.name)) {
     try {
       task = (*factory)(def);
     } catch (const std::exception &e) {
-      trace("note task " + def.name + " could not be created: " + e.what());
+      out_.trace("note task " + def.name + " could not be created: " + e.what());
     }
   }
   if (!task)
@@ -98,11 +111,11 @@ void Simulator::start_task(const TaskDefinition &def) {
   try {
     started.task->on_start(*this, tick);
   } catch (const std::exception &e) {
-    trace("note task " + def.name + " failed in on_start: " + e.what());
+    out_.trace("note task " + def.name + " failed in on_start: " + e.what());
   }
 }
 
-void Simulator::stop_task(const std::string &name) {
+void BoardModel::stop_task(const std::string &name) {
   const auto it = std::find_if(tasks_.begin(), tasks_.end(),
                                [&](const RunningTask &t) { return t.name == name; });
   if (it == tasks_.end())
@@ -112,29 +125,22 @@ void Simulator::stop_task(const std::string &name) {
   try {
     stopping.task->on_stop(*this, now());
   } catch (const std::exception &e) {
-    trace("note task " + name + " failed in on_stop: " + e.what());
+    out_.trace("note task " + name + " failed in on_stop: " + e.what());
   }
 }
 
-void Simulator::stop_all_tasks() {
+void BoardModel::stop_all_tasks() {
   while (!tasks_.empty())
     stop_task(tasks_.front().name);
 }
 
-void Simulator::dapl_line(const std::string &raw) {
+void BoardModel::dapl_line(const std::string &raw) {
   std::string line = raw;
   std::replace(line.begin(), line.end(), '\n', ' ');
   line = text::trim(line);
 
   // A scenario may answer a line with data or an interrupt.
-  for (const auto &rule : rules_) {
-    if (!text::iequals(rule.line, line))
-      continue;
-    if (rule.after <= 0)
-      perform(rule.action);
-    else
-      scheduled_.emplace(now() + rule.after, rule.action);
-  }
+  out_.line_arrived(line);
 
   const std::vector<std::string> parts = words(line, false);
   const std::string keyword = parts.empty() ? std::string() : text::upper(parts[0]);

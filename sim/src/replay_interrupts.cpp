@@ -14,16 +14,16 @@ using dapsession::Kind;
 // once no queue has a record left that starts before it in the file. A
 // loader run's record is taken as the run starts, so a Ctrl-C noted after
 // it waits until the run is over.
-void Simulator::replay_interrupts_due() {
-  Replay &r = *replay_;
+void Replay::interrupts_due() {
+  Replay &r = *this;
   if (r.interrupts.done && r.interrupts.ahead.empty())
     return;
   if (r.in_loader)
     return;
-  Replay::Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
-  while (const dapsession::Record *due = replay_peek(r.interrupts, 0)) {
-    for (Replay::Queue *q : queues) {
-      const dapsession::Record *pending = replay_peek(*q, 0);
+  Queue *queues[] = {&r.channel[0], &r.channel[1], &r.clock, &r.dapl, &r.loader};
+  while (const dapsession::Record *due = peek(r.interrupts, 0)) {
+    for (Queue *q : queues) {
+      const dapsession::Record *pending = peek(*q, 0);
       if (pending != nullptr && pending->offset < due->offset)
         return;
     }
@@ -32,23 +32,21 @@ void Simulator::replay_interrupts_due() {
         due->result == static_cast<int>(dapsession::Interrupt::handler) ? Delivery::handler
         : due->result == static_cast<int>(dapsession::Interrupt::held)  ? Delivery::within
                                                                         : Delivery::host;
-    replay_pop(r.interrupts);
-    schedule_sigint(delivery);
+    pop(r.interrupts);
+    out_.schedule_sigint(delivery);
   }
 }
 
-void Simulator::replay_bad_buffer(int node, Kind kind) {
-  if (!replay_)
-    return;
-  Replay &r = *replay_;
+void Replay::bad_buffer(int node, Kind kind) {
+  Replay &r = *this;
   const std::string what = kind == Kind::write ? "write" : "read";
   ++r.operations[node];
   if (kind == Kind::write)
     ++r.writes[node];
-  const dapsession::Record *c = replay_expect(node, kind, 0, what + " of a bad buffer");
+  const dapsession::Record *c = expect(node, kind, 0, what + " of a bad buffer");
   if (c != nullptr && !(c->result < 0 && c->error == EFAULT))
-    replay_difference(std::string(node_name(node)) + " " + what +
-                      ": the host's buffer is refused (EFAULT), the recorded call was not");
+    difference(std::string(node_name(node)) + " " + what +
+               ": the host's buffer is refused (EFAULT), the recorded call was not");
 }
 
 } // namespace dapsim

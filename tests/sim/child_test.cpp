@@ -71,6 +71,18 @@ std::string contents(const std::string &path) {
   return text.str();
 }
 
+TEST_F(Children, TheBoardLoaderIsRecordedAndOtherCommandsRun) {
+  EXPECT_EQ(simctl::command("loaded"), "0");
+  EXPECT_EQ(std::system("/usr/src/linux/drivers/dap/comload stimresp.bin"), 0);
+  EXPECT_EQ(simctl::command("loaded"), "1");
+  EXPECT_EQ(simctl::trace(),
+            std::vector<std::string>{
+                "0 system \"/usr/src/linux/drivers/dap/comload stimresp.bin\" -> 0"});
+  const int status = std::system("exit 3");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
 // The stand-in and its shell inherit the host's environment, simulator and
 // all; a "reset" in DAPSIM_SCRIPT run there would empty the host's trace file.
 TEST_F(Children, TheLoaderLeavesTheHostsScriptAndTraceFileAlone) {

@@ -308,18 +308,6 @@ TEST_F(Devices, DaplDirectoryIsServedFromTheProjectFolder) {
   EXPECT_EQ(::open("/home/labrig/matlab/intrfc/dapx/dapsim_selftest.dap", O_RDONLY), -1);
 }
 
-TEST_F(Devices, TheBoardLoaderIsRecordedAndOtherCommandsRun) {
-  EXPECT_EQ(simctl::command("loaded"), "0");
-  EXPECT_EQ(std::system("/usr/src/linux/drivers/dap/comload stimresp.bin"), 0);
-  EXPECT_EQ(simctl::command("loaded"), "1");
-  EXPECT_EQ(simctl::trace(),
-            std::vector<std::string>{
-                "0 system \"/usr/src/linux/drivers/dap/comload stimresp.bin\" -> 0"});
-  const int status = std::system("exit 3");
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-}
-
 } // namespace
 
 namespace {

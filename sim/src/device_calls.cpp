@@ -1,0 +1,308 @@
+// The host's calls on a device channel: the descriptor's bookkeeping, a slow
+// driver's time, then the answer: from a replay when one runs, else from the
+// board model (its buffers and faults, and the board behind them).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "simulator.h"
+#include "text.h"
+
+namespace dapsim {
+
+namespace {
+
+// Devices let go of by a handler that interrupted a device call on the same
+// thread. Written from the signal handler, so plain atomics, no allocation.
+constexpr int kDeferredSlots = 16;
+std::atomic<int> g_deferred_count{0};
+std::atomic<int> g_deferred_fd[kDeferredSlots];
+std::atomic<int> g_deferred_node[kDeferredSlots];
+std::atomic<bool> g_deferred_closed[kDeferredSlots];
+
+std::string write_call(int node, const std::uint8_t *bytes, std::size_t count) {
+  const std::string shown =
+      node == kTextNode ? text::quoted(bytes, count) : text::hex(bytes, count, false);
+  return std::string("write ") + node_name(node) + " " + std::to_string(count) + " " + shown;
+}
+
+} // namespace
+
+// The wait comes before the operation, which then serves what the board has
+// done meanwhile. On the virtual clock the ticks pass as a sleep's would:
+// tasks run, scheduled data and interrupts come at their ticks, and an
+// interrupt for a handler ends the wait there.
+void Simulator::take_time(int node) {
+  if (node < 0)
+    return;
+  std::int64_t real_us = 0;
+  locked([&] {
+    const auto ticks = devices_.slowness(node);
+    if (!ticks)
+      return 0;
+    const std::int64_t span = *ticks * Clock::kMicrosecondsPerTick;
+    if (clock_.real())
+      real_us = span;
+    else
+      advance_to(clock_.now_us() + span);
+    return 0;
+  });
+  if (real_us == 0)
+    return;
+  const int saved_errno = errno;
+  const struct timespec span = {static_cast<time_t>(real_us / 1000000),
+                                static_cast<long>(real_us % 1000000) * 1000};
+  real::nanosleep()(&span, nullptr);
+  errno = saved_errno;
+}
+
+int Simulator::model_open(int node) {
+  const NodeFaults &f = devices_.faults(node);
+  if (f.missing)
+    return *f.missing;
+  return f.openzero ? -1 : 0;
+}
+
+int Simulator::open_device(int node) {
+  take_time(node);
+  return locked([&]() -> int {
+    sync_real_clock();
+    const std::string call = std::string("open ") + node_name(node);
+    if (!replay_refused_.empty())
+      return failed_operation(call, EIO);
+    const int answer = replay_ ? replay_->open(node) : model_open(node);
+    if (answer > 0)
+      return failed_operation(call, answer);
+    if (answer < 0) {
+      devices_.bind_zero(node);
+      trace(call + " fd=0");
+      count_operation();
+      return 0;
+    }
+    int fd = real::open()("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd == 0) {
+      // With standard input closed the number would be 0, which callers
+      // rightly take as a failed open.
+      const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+      real::close()(fd);
+      fd = moved;
+    }
+    if (fd < 0 || fd >= kFdSlots) {
+      const int error = fd < 0 ? errno : EMFILE;
+      if (fd >= 0)
+        real::close()(fd);
+      return failed_operation(call, error);
+    }
+    devices_.bind(fd, node);
+    trace(call + " fd=" + std::to_string(fd));
+    count_operation();
+    return fd;
+  });
+}
+
+// The host's buffer is no buffer: the call fails as the system's would.
+ssize_t Simulator::bad_buffer(int node, dapsession::Kind kind) {
+  if (replay_)
+    replay_->bad_buffer(node, kind);
+  errno = EFAULT;
+  return -1;
+}
+
+ssize_t Simulator::model_read(int node, void *buffer, size_t count) {
+  const std::string call = std::string("read ") + node_name(node) + " " + std::to_string(count);
+  if (const auto error = devices_.faults(node).readfail)
+    return failed_operation(call, *error);
+  const std::size_t n = devices_.readable(node, count);
+  devices_.take(node, static_cast<std::uint8_t *>(buffer), n);
+  trace(call + " -> " + std::to_string(n));
+  count_operation();
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
+  take_time(device_node(fd));
+  const auto result = on_device(fd, [&](int node) -> ssize_t {
+    if (buffer == nullptr && count > 0)
+      return bad_buffer(node, dapsession::Kind::read);
+    return replay_ ? replay_->read(node, buffer, count) : model_read(node, buffer, count);
+  });
+  return result ? *result : real::read()(fd, buffer, count);
+}
+
+ssize_t Simulator::model_write(int node, const std::uint8_t *bytes, size_t count) {
+  const std::string call = write_call(node, bytes, count);
+  if (const auto error = devices_.write_failure(node))
+    return failed_operation(call, *error);
+  std::size_t n = devices_.writable(node, count);
+  if (node == kBinaryNode)
+    n = std::min(n, board_.binary_input_room());
+  devices_.accepted(node, bytes, n);
+  trace(call + " -> " + std::to_string(n));
+  count_operation();
+  if (node == kTextNode)
+    board_.text_from_host(bytes, n);
+  else
+    board_.binary_from_host(bytes, n);
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
+  take_time(device_node(fd));
+  const auto result = on_device(fd, [&](int node) -> ssize_t {
+    if (buffer == nullptr && count > 0)
+      return bad_buffer(node, dapsession::Kind::write);
+    const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+    return replay_ ? replay_->write(node, bytes, count) : model_write(node, bytes, count);
+  });
+  return result ? *result : real::write()(fd, buffer, count);
+}
+
+int Simulator::model_ioctl(int node, unsigned long request, void *argument) {
+  const std::string call = std::string("ioctl ") + node_name(node) + " " + std::to_string(request);
+  auto fail = [&](int error) { return failed_operation(call, error); };
+  const bool known = request == 1 || request == 2 || request == 14 || request == 15;
+  if (!known)
+    return fail(ENOTTY);
+  const std::optional<IoctlFault> fault = devices_.ioctl_fault(node, request);
+  if (fault && fault->fail)
+    return fail(fault->value);
+  if (argument == nullptr)
+    return fail(EFAULT);
+  // The host's int may sit at any address; copy rather than dereference.
+  std::int32_t value;
+  std::memcpy(&value, argument, sizeof value);
+  switch (request) {
+  case 1:
+    value = static_cast<std::int32_t>(devices_.pending(node));
+    break;
+  case 2:
+    if (node == kTextNode)
+      value = static_cast<std::int32_t>(DeviceNodes::kTextFifoSize);
+    else if (const auto freespace = devices_.next_freespace())
+      value = *freespace;
+    else
+      value = static_cast<std::int32_t>(board_.binary_input_room());
+    break;
+  case 14:
+    devices_.set_timeout(node, value);
+    break;
+  case 15:
+    value = 0x0100;
+    break;
+  }
+  if (request != 14)
+    std::memcpy(argument, &value, sizeof value);
+  const int rc = fault ? fault->value : 0;
+  trace(call + " -> " + std::to_string(rc) + " value=" + std::to_string(value));
+  count_operation();
+  return rc;
+}
+
+int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
+  take_time(device_node(fd));
+  const auto result = on_device(fd, [&](int node) -> int {
+    return replay_ ? replay_->ioctl(node, request, argument) : model_ioctl(node, request, argument);
+  });
+  return result ? *result : real::ioctl()(fd, request, argument);
+}
+
+int Simulator::close_device(int fd) {
+  if (holds_lock()) {
+    // As in released(): from a handler that interrupted a device call.
+    const bool phantom_zero = fd == 0 && devices_.zero_is_device();
+    defer_release(fd, true);
+    g_sigint_activity.fetch_add(1);
+    return phantom_zero ? 0 : real::close()(fd);
+  }
+  take_time(device_node(fd));
+  const auto result = on_device(fd, [&](int node) -> int {
+    devices_.unbind(fd);
+    const bool replayed = replay_close(node, true);
+    trace(std::string("close ") + node_name(node) + (replayed ? "" : " -> -1 errno=5"));
+    count_operation();
+    g_sigint_activity.fetch_add(1);
+    if (fd == 0 && devices_.unbind_zero())
+      return 0;
+    const int rc = real::close()(fd);
+    if (!replayed) {
+      errno = EIO;
+      return -1;
+    }
+    return rc;
+  });
+  return result ? *result : real::close()(fd);
+}
+
+void Simulator::defer_release(int fd, bool closed) {
+  const int node = device_node(fd);
+  if (node < 0)
+    return;
+  g_fd_node[fd].store(0, std::memory_order_release);
+  const int slot = g_deferred_count.load();
+  if (slot < kDeferredSlots) {
+    g_deferred_fd[slot].store(fd);
+    g_deferred_node[slot].store(node);
+    g_deferred_closed[slot].store(closed);
+    g_deferred_count.store(slot + 1);
+  }
+}
+
+// Runs with the lock held, on the thread whose handler deferred.
+void Simulator::settle_deferred() {
+  int done = 0;
+  for (;;) {
+    int count = g_deferred_count.load();
+    for (int i = done; i < count; ++i) {
+      const int fd = g_deferred_fd[i].load();
+      const int node = g_deferred_node[i].load();
+      const bool closed = g_deferred_closed[i].load();
+      devices_.forget(fd);
+      replay_close(node, closed);
+      trace(std::string(closed ? "close " : "release ") + node_name(node) +
+            (closed ? std::string() : " fd=" + std::to_string(fd)));
+      count_operation();
+    }
+    done = count;
+    // A handler on a thread still waiting for the lock may have added one.
+    if (g_deferred_count.compare_exchange_strong(count, 0))
+      return;
+  }
+}
+
+void Simulator::released(int fd) {
+  if (holds_lock()) {
+    // A handler interrupted this thread inside a device call: the model is
+    // ours but mid-change, and taking the lock again would never return.
+    defer_release(fd, false);
+    g_sigint_activity.fetch_add(1);
+    return;
+  }
+  locked([&] {
+    const int node = device_node(fd);
+    if (node < 0)
+      return 0;
+    if (fd == 0)
+      devices_.unbind_zero();
+    devices_.unbind(fd);
+    sync_real_clock();
+    replay_close(node, false);
+    trace(std::string("release ") + node_name(node) + " fd=" + std::to_string(fd));
+    count_operation();
+    return 0;
+  });
+  g_sigint_activity.fetch_add(1);
+}
+
+void Simulator::reclaimed(int fd) {
+  locked([&] {
+    const int node = device_node(fd);
+    if (!devices_.unbind(fd))
+      return 0;
+    trace(std::string("stale ") + node_name(node) + " fd=" + std::to_string(fd));
+    return 0;
+  });
+}
+
+} // namespace dapsim
