@@ -160,19 +160,33 @@ TEST(GuardDisposition, TheHostsWholeSigactionComesBackAndGetsTheInterrupt) {
   sigaction(SIGINT, &saved, nullptr);
 }
 
+// The host's own SA_SIGINFO handler for one test, its calls counted from 0;
+// the disposition before it comes back at the end.
+class HostHandler {
+public:
+  HostHandler() {
+    struct sigaction host {};
+    host.sa_sigaction = host_siginfo_handler;
+    host.sa_flags = SA_SIGINFO;
+    sigemptyset(&host.sa_mask);
+    EXPECT_EQ(sigaction(SIGINT, &host, &saved_), 0);
+    g_host_siginfo_calls = 0;
+  }
+  ~HostHandler() { sigaction(SIGINT, &saved_, nullptr); }
+  HostHandler(const HostHandler &) = delete;
+  HostHandler &operator=(const HostHandler &) = delete;
+
+private:
+  struct sigaction saved_ {};
+};
+
 // While system() runs a program, the C library ignores SIGINT in the host:
 // a Ctrl-C at the terminal ends only the program (here a shell that kills
 // itself the same way). The call must still end as after any Ctrl-C.
 TEST(GuardedProgram, AProgramEndedByCtrlCEndsTheCall) {
   simctl::command("reset");
   mexstub::printed().clear();
-  struct sigaction host {};
-  host.sa_sigaction = host_siginfo_handler;
-  host.sa_flags = SA_SIGINFO;
-  sigemptyset(&host.sa_mask);
-  struct sigaction saved {};
-  ASSERT_EQ(sigaction(SIGINT, &host, &saved), 0);
-  g_host_siginfo_calls = 0;
+  const HostHandler host;
   {
     dap::GuardedSession session;
     session.run_program("kill -INT $$");
@@ -183,7 +197,6 @@ TEST(GuardedProgram, AProgramEndedByCtrlCEndsTheCall) {
   EXPECT_EQ(g_host_siginfo_calls, 1);
   EXPECT_EQ(mexstub::printed(), kGuardLines);
   EXPECT_EQ(simctl::command("open"), "0");
-  sigaction(SIGINT, &saved, nullptr);
 }
 
 // A Ctrl-C already pending as the program starts must not be thrown away, as
@@ -192,13 +205,7 @@ TEST(GuardedProgram, AProgramEndedByCtrlCEndsTheCall) {
 TEST(GuardedProgram, ACtrlCPendingAsTheProgramStartsEndsTheCall) {
   simctl::command("reset");
   mexstub::printed().clear();
-  struct sigaction host {};
-  host.sa_sigaction = host_siginfo_handler;
-  host.sa_flags = SA_SIGINFO;
-  sigemptyset(&host.sa_mask);
-  struct sigaction saved {};
-  ASSERT_EQ(sigaction(SIGINT, &host, &saved), 0);
-  g_host_siginfo_calls = 0;
+  const HostHandler host;
   sigset_t interrupt;
   sigemptyset(&interrupt);
   sigaddset(&interrupt, SIGINT);
@@ -215,7 +222,6 @@ TEST(GuardedProgram, ACtrlCPendingAsTheProgramStartsEndsTheCall) {
   EXPECT_EQ(g_host_siginfo_calls, 1);
   EXPECT_EQ(mexstub::printed(), kGuardLines);
   EXPECT_EQ(simctl::command("open"), "0");
-  sigaction(SIGINT, &saved, nullptr);
 }
 
 } // namespace
