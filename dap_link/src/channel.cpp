@@ -313,28 +313,33 @@ int dap::read_data(int fd, void *buffer, std::size_t count) {
   return got;
 }
 
-int dap::write_some(int fd, const void *buffer, std::size_t count) {
+namespace {
+
+// A table sent in one write. PairSend sends what a short write left over
+// again, so only a failed write is a refusal to it; to everyone else a short
+// write is one too.
+int write_table(int fd, const void *buffer, std::size_t count, bool short_is_refusal) {
   if (withheld())
     return -1;
   const int sent = static_cast<int>(write(fd, buffer, count));
-  if (sent < 0) {
+  if (sent < 0 || (short_is_refusal && static_cast<std::size_t>(sent) < count)) {
     const int error = errno;
     char what[64];
     std::snprintf(what, sizeof what, "a table of %zu bytes", count);
-    note_refused_write(fd, what, sent, count, error);
+    note_refused_write(fd, what, sent, count, sent < 0 ? error : 0);
     errno = error;
   }
   return sent;
 }
 
+} // namespace
+
+int dap::write_some(int fd, const void *buffer, std::size_t count) {
+  return write_table(fd, buffer, count, false);
+}
+
 int DAPWrite(int fd, const void *buffer, std::size_t count) {
-  const int sent = dap::write_some(fd, buffer, count);
-  if (sent >= 0 && static_cast<std::size_t>(sent) < count) {
-    char what[64];
-    std::snprintf(what, sizeof what, "a table of %zu bytes", count);
-    note_refused_write(fd, what, sent, count, 0);
-  }
-  return sent;
+  return write_table(fd, buffer, count, true);
 }
 
 void dap::detail::set_warning_sink(void (*sink)(const char *id, const char *message)) {
