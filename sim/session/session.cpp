@@ -3,12 +3,8 @@
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#ifdef DAP_HAVE_ZLIB
-#include <zlib.h>
-#endif
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -146,20 +142,6 @@ void encode_header(std::uint8_t out[kHeaderSize], std::uint32_t ticks_per_second
 
 namespace {
 
-constexpr auto kCrcTables = [] {
-  std::array<std::array<std::uint32_t, 256>, 8> t{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t c = i;
-    for (int k = 0; k < 8; ++k)
-      c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    t[0][i] = c;
-  }
-  for (std::size_t i = 0; i < 256; ++i)
-    for (std::size_t k = 1; k < 8; ++k)
-      t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
-  return t;
-}();
-
 // The fixed part after the common one, by kind; SIZE_MAX for a kind this
 // version does not have.
 std::size_t fixed_size(std::uint8_t kind, std::uint16_t version) {
@@ -194,34 +176,6 @@ constexpr std::uint32_t kMaxBlock = std::uint32_t{1} << 30;
 constexpr std::uint64_t kMaxClockRun = std::uint64_t{1} << 24;
 
 } // namespace
-
-std::uint32_t crc32(const void *bytes, std::size_t count, std::uint32_t crc) {
-#ifdef DAP_HAVE_ZLIB
-  // zlib's is the same CRC, three times as fast as the tables below.
-  const auto *bytes8 = static_cast<const Bytef *>(bytes);
-  while (count > 0) {
-    const auto n = static_cast<uInt>(std::min<std::size_t>(count, 1u << 30));
-    crc = static_cast<std::uint32_t>(::crc32(crc, bytes8, n));
-    bytes8 += n;
-    count -= n;
-  }
-  return crc;
-#endif
-  const auto &t = kCrcTables;
-  const auto *p = static_cast<const std::uint8_t *>(bytes);
-  crc = ~crc;
-  while (count >= 8) {
-    const std::uint32_t lo = crc ^ get_u32(p);
-    const std::uint32_t hi = get_u32(p + 4);
-    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-          t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
-    p += 8;
-    count -= 8;
-  }
-  while (count-- > 0)
-    crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
 
 Reader::~Reader() {
   if (owns_fd_)

@@ -85,6 +85,10 @@ struct Session {
 
 // CRC-32 (the common reflected 0xEDB88320 one), continued from `crc`.
 std::uint32_t crc32(const void *bytes, std::size_t count, std::uint32_t crc = 0);
+namespace testing {
+// The same sum a byte at a time through tables, for checking crc32().
+std::uint32_t crc32_reference(const void *bytes, std::size_t count, std::uint32_t crc = 0);
+} // namespace testing
 
 // Reads a session file record by record, holding one block (or, for
 // version 1, what one record needs) at a time. Every failure names the file
