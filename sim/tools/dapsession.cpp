@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +45,8 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      words (a 602-entry stimulus table as its outputs a0 and a1);\n"
                       "      --raw shows all of them so. --brief cuts data to 32 bytes, a\n"
                       "      decoded call to its first 8 records and runs to 24 values, and\n"
-                      "      makes a run of clock records one line.\n"
+                      "      makes a run of clock records one line. The last line counts the\n"
+                      "      records.\n"
                       "cut   writes to OUT the command calls FIRST to LAST (numbered as show\n"
                       "      numbers them), with the DAPL opens and loader runs just before the\n"
                       "      first one, and every clock value they read, so that OUT replays\n"
@@ -53,7 +55,9 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      exit status 0, or 1 with the reason (empty, not a session file,\n"
                       "      damaged or cut short, and the byte where that starts).\n"
                       "\n"
-                      "A file that is refused is refused by show and cut too (exit status 1).\n"
+                      "A file that is refused is refused by show and cut too (exit status 1):\n"
+                      "show reads the file as it goes, so it prints the calls before the damage,\n"
+                      "then says where the damage starts.\n"
                       "A recording that stopped early says why: \"limit\" (its size limit) or\n"
                       "\"recording stopped: REASON\" (a write of the file failed).\n";
 
@@ -63,12 +67,12 @@ std::string quoted(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
 }
 
 std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
-  std::string out;
+  static const char digits[] = "0123456789abcdef";
   const std::size_t n = std::min(bytes.size(), limit);
+  std::string out(2 * n, '0');
   for (std::size_t i = 0; i < n; ++i) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-    out += pair;
+    out[2 * i] = digits[bytes[i] >> 4];
+    out[2 * i + 1] = digits[bytes[i] & 0xF];
   }
   if (n < bytes.size())
     out += "...";
@@ -78,10 +82,15 @@ std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
 std::string words(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   std::string out;
   const std::size_t n = std::min(bytes.size(), limit) / 2;
+  out.reserve(7 * n + 4);
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned v = bytes[2 * i] | (bytes[2 * i + 1] << 8);
     const int word = v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v);
-    out += (i == 0 ? "" : " ") + std::to_string(word);
+    char text[8];
+    const auto end = std::to_chars(text, text + sizeof text, word).ptr;
+    if (i > 0)
+      out += ' ';
+    out.append(text, end);
   }
   if (2 * n < bytes.size())
     out += " ...";
@@ -160,40 +169,8 @@ struct Call {
   std::size_t first = 0; // its first record (DAPL opens and loader runs before it included)
   std::size_t open = 0;  // the open that starts it
   std::size_t last = 0;  // the close or release that ends it
+  bool decodes = false;  // some of its binary data is decoded
 };
-
-std::vector<Call> find_calls(const Session &s) {
-  std::vector<Call> calls;
-  int open_now = 0;
-  std::size_t since = 0; // first record after the previous call
-  Call current;
-  for (std::size_t i = 0; i < s.records.size(); ++i) {
-    const Record &r = s.records[i];
-    if (r.kind == Kind::open && r.result >= 0) {
-      if (open_now == 0) {
-        current = Call{};
-        current.open = i;
-        // Only the DAPL opens, loader runs, clock runs and Ctrl-Cs just
-        // before the open belong to it.
-        std::size_t first = i;
-        while (first > since && (s.records[first - 1].kind == Kind::dapl ||
-                                 s.records[first - 1].kind == Kind::loader ||
-                                 s.records[first - 1].kind == Kind::clock ||
-                                 s.records[first - 1].kind == Kind::interrupt))
-          --first;
-        current.first = first;
-      }
-      ++open_now;
-    } else if ((r.kind == Kind::close || r.kind == Kind::release) && open_now > 0) {
-      if (--open_now == 0) {
-        current.last = i;
-        calls.push_back(current);
-        since = i + 1;
-      }
-    }
-  }
-  return calls;
-}
 
 // What the board's tasks send, and the host writes to them, on the binary
 // channel: a call's bytes are a stream of such records, whatever the reads
@@ -514,61 +491,6 @@ void take_line(const std::string &line, std::size_t at, long carried, Board *boa
     cut();
 }
 
-// A call that starts none of the families' tasks (a sweep read, a gate
-// read) gets the records of the tasks last started and all still running,
-// up to a RESET, a stop of them or a start of others. Reads before a call's
-// own start line are left raw: they drain what was there.
-std::vector<CallView> view_calls(const Session &s, const std::vector<Call> &calls) {
-  std::vector<CallView> views;
-  Board board;
-  for (const Call &call : calls) {
-    CallView view;
-    long carried = -1;
-    for (std::size_t k = board.running.size(); k-- > 0 && carried < 0;)
-      if (board.running[k].alive && board.running[k].family != nullptr)
-        carried = static_cast<long>(k);
-    if (carried >= 0)
-      view.family = board.running[static_cast<std::size_t>(carried)].family;
-    view.from = call.first;
-    std::string text;
-    std::uint64_t written = 0, read = 0;
-    for (std::size_t i = call.first; i <= call.last; ++i) {
-      const Record &r = s.records[i];
-      if (r.kind == Kind::dapl) {
-        const std::string path(r.data.begin(), r.data.end());
-        view.say("sends", path.substr(path.rfind('/') + 1));
-      } else if (r.kind == Kind::loader) {
-        view.say("runs the loader");
-      } else if (r.node == dapsession::kAccel1 && r.result > 0) {
-        if (r.kind == Kind::write)
-          written += static_cast<std::uint64_t>(r.result) * r.repeats;
-        else if (r.kind == Kind::read)
-          read += static_cast<std::uint64_t>(r.result) * r.repeats;
-      }
-      if (r.kind != Kind::write || r.node != dapsession::kAccel0)
-        continue;
-      text.append(r.data.begin(), r.data.end());
-      std::size_t end;
-      while ((end = text.find_first_of("\r\n")) != std::string::npos) {
-        take_line(text.substr(0, end), i, carried, &board, &view);
-        text.erase(0, end + 1);
-      }
-    }
-    take_line(text, call.last, carried, &board, &view);
-    // A program sent by bare name is known by what it defines.
-    auto is = [](const char *key) { return [key](const auto &part) { return part.first == key; }; };
-    if (std::any_of(view.said.begin(), view.said.end(), is("sends")))
-      view.said.erase(std::remove_if(view.said.begin(), view.said.end(), is("defines")),
-                      view.said.end());
-    if (written > 0)
-      view.say("writes " + std::to_string(written) + " bytes");
-    if (read > 0)
-      view.say("reads " + std::to_string(read) + " bytes");
-    views.push_back(view);
-  }
-  return views;
-}
-
 // Whether record `i`, of the call `view` tells about, has its data decoded.
 bool decoded(const Record &r, std::size_t i, const CallView &view) {
   if (view.family == nullptr || r.node != dapsession::kAccel1 || r.data_size == 0 || i >= view.to)
@@ -578,143 +500,350 @@ bool decoded(const Record &r, std::size_t i, const CallView &view) {
   return r.kind == Kind::read && i >= view.from && !view.family->reads.empty();
 }
 
-std::string tick_text(const Record &r) { return std::to_string(r.tick); }
-
-// --brief: clock records with nothing between them but the same poll that
-// got nothing (a request answered alike, an empty read) are one line,
-// "clock FIRST..LAST xCALLS, between them POLL xN". Returns the run's last
-// record, before `stop`; `i` when there are not two clock records to fold.
-std::size_t clock_run(const Session &s, std::size_t i, std::size_t stop, std::string *line) {
-  if (s.records[i].kind != Kind::clock)
-    return i;
-  std::string poll;
-  std::uint64_t calls = 0, polls = 0, polls_seen = 0;
-  std::size_t last = i, clocks = 0;
-  for (std::size_t j = i; j < stop; ++j) {
-    const Record &r = s.records[j];
-    if (r.kind == Kind::clock) {
-      calls += r.repeats;
-      ++clocks;
-      last = j;
-      polls = polls_seen;
-      continue;
+// The command calls, found as the records come, one at a time, and what
+// each did. A call that starts none of the families' tasks (a sweep read, a
+// gate read) gets the records of the tasks last started and all still
+// running, up to a RESET, a stop of them or a start of others. Reads before a
+// call's own start line are left raw: they drain what was there. What is
+// held is one call's worth of state, whatever the file's size: only the
+// records' text (accel0 writes, DAPL paths, loader command lines) is needed.
+class CallFinder {
+public:
+  // Takes record `i` (they come in order). True when it ends a call: *call
+  // and *view then tell about it.
+  bool take(const Record &r, std::size_t i, Call *call, CallView *view) {
+    if (open_now_ == 0 && !(r.kind == Kind::open && r.result >= 0)) {
+      // Only the DAPL opens, loader runs, clock runs and Ctrl-Cs just
+      // before an open belong to its call.
+      if (r.kind == Kind::dapl || r.kind == Kind::loader || r.kind == Kind::clock ||
+          r.kind == Kind::interrupt) {
+        if (run_first_ == SIZE_MAX)
+          run_first_ = i;
+        if (r.kind == Kind::dapl || r.kind == Kind::loader)
+          note(r, &prelude_);
+      } else {
+        end_run();
+      }
+      return false;
     }
-    const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
-    if (!idle || (!poll.empty() && describe(r, 0, false) != poll))
-      break;
-    poll = describe(r, 0, false);
-    polls_seen += r.repeats;
-  }
-  if (clocks < 2)
-    return i;
-  *line = "clock " + tick_text(s.records[i]) + ".." + tick_text(s.records[last]) + " x" +
-          std::to_string(calls);
-  if (polls > 0)
-    *line += ", between them " + poll + " x" + std::to_string(polls);
-  return last;
-}
-
-// The file is read twice as it goes, so that a big one costs little
-// memory: first whole and checked, every record kept but with only the data
-// that says what the calls did (text sent, DAPL paths, loader command
-// lines), then record by record with all of it, as it is printed.
-bool read_outline(const std::string &path, Session *s, std::string *error) {
-  dapsession::Reader reader;
-  reader.keep_data([](const Record &r, int) {
-    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
-  });
-  if (!reader.open(path, error))
+    if (r.kind == Kind::open && r.result >= 0 && open_now_++ == 0)
+      begin(i);
+    take_inside(r, i);
+    if ((r.kind == Kind::close || r.kind == Kind::release) && --open_now_ == 0) {
+      finish(i);
+      *call = call_;
+      *view = std::move(view_);
+      end_run();
+      return true;
+    }
     return false;
-  Record r;
-  while (reader.next(&r, error))
-    s->records.push_back(std::move(r));
-  s->version = reader.version();
-  s->ticks_per_second = reader.ticks_per_second();
-  return error->empty();
-}
+  }
 
-int show(const std::string &path, bool brief, bool raw) {
-  Session s;
-  std::string error;
-  if (!read_outline(path, &s, &error)) {
-    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
-    return 1;
+private:
+  void end_run() {
+    run_first_ = SIZE_MAX;
+    prelude_ = CallView{};
   }
-  dapsession::Reader reader;
-  reader.trust();
-  if (!reader.open(path, &error)) {
-    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
-    return 1;
+
+  void begin(std::size_t open) {
+    call_ = Call{};
+    call_.open = open;
+    call_.first = run_first_ != SIZE_MAX ? run_first_ : open;
+    // Tasks stopped for good tell nothing more.
+    board_.running.erase(std::remove_if(board_.running.begin(), board_.running.end(),
+                                        [](const Running &r) { return !r.alive; }),
+                         board_.running.end());
+    view_ = std::move(prelude_);
+    carried_ = -1;
+    for (std::size_t k = board_.running.size(); k-- > 0 && carried_ < 0;)
+      if (board_.running[k].alive && board_.running[k].family != nullptr)
+        carried_ = static_cast<long>(k);
+    if (carried_ >= 0)
+      view_.family = board_.running[static_cast<std::size_t>(carried_)].family;
+    view_.from = call_.first;
+    text_.clear();
+    written_ = read_ = 0;
+    first_write_ = first_read_ = SIZE_MAX;
   }
-  Record whole;
-  std::size_t whole_at = SIZE_MAX; // the index of `whole`
-  auto full = [&](std::size_t i) -> const Record & {
-    while (whole_at == SIZE_MAX || whole_at < i) {
-      if (!reader.next(&whole, &error))
-        return s.records[i]; // the file changed since: what the outline has
-      whole_at = whole_at == SIZE_MAX ? 0 : whole_at + 1;
+
+  void take_inside(const Record &r, std::size_t i) {
+    if (r.kind == Kind::dapl || r.kind == Kind::loader) {
+      note(r, &view_);
+    } else if (r.node == dapsession::kAccel1 && r.result > 0) {
+      if (r.kind == Kind::write)
+        written_ += static_cast<std::uint64_t>(r.result) * r.repeats;
+      else if (r.kind == Kind::read)
+        read_ += static_cast<std::uint64_t>(r.result) * r.repeats;
     }
-    return whole;
-  };
-  const std::size_t limit = brief ? 32 : SIZE_MAX;
-  std::printf("session file %s: version %u, %u ticks a second, %zu records\n", path.c_str(),
-              s.version, s.ticks_per_second, s.records.size());
-  const std::vector<Call> calls = find_calls(s);
-  const std::vector<CallView> views = view_calls(s, calls);
-  std::size_t next_call = 0;
-  const CallView *view = nullptr; // of the call being shown, when it is decoded
-  std::unique_ptr<Stream> reads, writes;
-  for (std::size_t i = 0; i < s.records.size(); ++i) {
-    if (next_call < calls.size() && calls[next_call].first == i) {
-      const CallView &v = views[next_call];
-      view = nullptr;
-      for (std::size_t k = i; !raw && k <= calls[next_call].last && view == nullptr; ++k)
-        if (decoded(s.records[k], k, v))
-          view = &v;
-      reads.reset(view != nullptr ? new Stream(view->family->reads, brief) : nullptr);
-      writes.reset(view != nullptr ? new Stream(view->family->writes, brief) : nullptr);
-      ++next_call;
-      std::string label = v.label();
-      if (view != nullptr)
-        label += (label.empty() ? "" : "; ") + std::string(view->family->name) + " records";
-      std::printf("--- call %zu%s\n", next_call, label.empty() ? "" : (": " + label).c_str());
+    if (r.node == dapsession::kAccel1 && r.data_size > 0) {
+      if (r.kind == Kind::write && first_write_ == SIZE_MAX)
+        first_write_ = i;
+      else if (r.kind == Kind::read && first_read_ == SIZE_MAX)
+        first_read_ = i;
     }
-    if (brief) {
-      std::string folded;
-      const std::size_t stop = next_call < calls.size() ? calls[next_call].first : s.records.size();
-      const std::size_t last = clock_run(s, i, stop, &folded);
-      if (last != i) {
-        std::printf("%s\n", folded.c_str());
-        i = last;
-        continue;
+    if (r.kind != Kind::write || r.node != dapsession::kAccel0)
+      return;
+    text_.append(r.data.begin(), r.data.end());
+    std::size_t end;
+    while ((end = text_.find_first_of("\r\n")) != std::string::npos) {
+      line(text_.substr(0, end), i);
+      text_.erase(0, end + 1);
+    }
+  }
+
+  // A DAPL open or a loader run.
+  static void note(const Record &r, CallView *view) {
+    if (r.kind == Kind::dapl) {
+      const std::string path(r.data.begin(), r.data.end());
+      view->say("sends", path.substr(path.rfind('/') + 1));
+    } else {
+      view->say("runs the loader");
+    }
+  }
+
+  void line(const std::string &text, std::size_t at) {
+    const std::size_t from = view_.from;
+    take_line(text, at, carried_, &board_, &view_);
+    // Reads count from the call's own start on, once it has one.
+    if (view_.from != from)
+      first_read_ = SIZE_MAX;
+  }
+
+  void finish(std::size_t last) {
+    call_.last = last;
+    line(text_, last);
+    // A program sent by bare name is known by what it defines.
+    auto is = [](const char *key) { return [key](const auto &part) { return part.first == key; }; };
+    if (std::any_of(view_.said.begin(), view_.said.end(), is("sends")))
+      view_.said.erase(std::remove_if(view_.said.begin(), view_.said.end(), is("defines")),
+                       view_.said.end());
+    if (written_ > 0)
+      view_.say("writes " + std::to_string(written_) + " bytes");
+    if (read_ > 0)
+      view_.say("reads " + std::to_string(read_) + " bytes");
+    // Known only now: the view may change up to the call's last line.
+    const Family *f = view_.family;
+    call_.decodes = f != nullptr && ((!f->writes.empty() && first_write_ < view_.to) ||
+                                     (!f->reads.empty() && first_read_ < view_.to));
+  }
+
+  int open_now_ = 0;
+  std::size_t run_first_ = SIZE_MAX; // of the records that may lead the next call
+  CallView prelude_;                 // what they said
+  Call call_;
+  CallView view_;
+  Board board_;
+  long carried_ = -1;
+  std::string text_; // sent on accel0, not yet a whole line
+  std::uint64_t written_ = 0, read_ = 0;
+  // The call's first binary write, and its first binary read since its
+  // view's `from`: whether any of its data is decoded.
+  std::size_t first_write_ = SIZE_MAX, first_read_ = SIZE_MAX;
+};
+
+// Prints the records of a file, call by call. The file is read twice as it
+// goes, so that a big one costs little memory: ahead, checked, with only the
+// records' text, to find each call and what it did; behind, with all of the
+// data, to print. The reader ahead stays a call or two ahead of the printer.
+class Printer {
+public:
+  Printer(dapsession::Reader *ahead, bool brief, bool raw)
+      : ahead_(ahead), brief_(brief), raw_(raw), limit_(brief ? 32 : SIZE_MAX) {}
+
+  // False when the reader ahead finds damage (*error says where).
+  bool start(std::string *error) { return advance(error); }
+
+  // Record `i`, in order. False on damage found ahead.
+  bool take(const Record &r, std::size_t i, std::string *error) {
+    if (have_next_ && next_.first == i) {
+      flush_run();
+      if (!begin_call(error))
+        return false;
+    }
+    if (brief_ && fold(r, i))
+      return true;
+    print(r, i);
+    return true;
+  }
+
+  // At the end of the records.
+  void finish() { flush_run(); }
+
+private:
+  // The next call from the reader ahead: *have_next_ false when none is left.
+  bool advance(std::string *error) {
+    have_next_ = false;
+    Record r;
+    while (ahead_->next(&r, error)) {
+      if (finder_.take(r, ahead_at_++, &next_, &next_view_)) {
+        have_next_ = true;
+        return true;
       }
     }
-    const Record &r = full(i);
+    return error->empty();
+  }
+
+  bool begin_call(std::string *error) {
+    call_ = next_;
+    view_ = std::move(next_view_);
+    ++number_;
+    decoding_ = !raw_ && call_.decodes;
+    reads_.reset(decoding_ ? new Stream(view_.family->reads, brief_) : nullptr);
+    writes_.reset(decoding_ ? new Stream(view_.family->writes, brief_) : nullptr);
+    std::string label = view_.label();
+    if (decoding_)
+      label += (label.empty() ? "" : "; ") + std::string(view_.family->name) + " records";
+    std::printf("--- call %zu%s\n", number_, label.empty() ? "" : (": " + label).c_str());
+    in_call_ = true;
+    return advance(error);
+  }
+
+  void print(const Record &r, std::size_t i) {
     const bool binary =
         r.node == dapsession::kAccel1 && (r.kind == Kind::read || r.kind == Kind::write);
     Stream *stream = nullptr;
-    if (view != nullptr && decoded(r, i, *view))
-      stream = r.kind == Kind::write ? writes.get() : reads.get();
-    std::string line = describe(r, stream != nullptr ? 0 : limit, stream == nullptr);
+    if (in_call_ && decoding_ && decoded(r, i, view_))
+      stream = r.kind == Kind::write ? writes_.get() : reads_.get();
+    std::string line = describe(r, stream != nullptr ? 0 : limit_, stream == nullptr);
     if (r.repeats > 1)
       line += " x" + std::to_string(r.repeats);
-    if (r.kind == Kind::clock || r.tick < 0)
-      std::printf("%s\n", line.c_str());
-    else
-      std::printf("%lld %s\n", static_cast<long long>(r.tick), line.c_str());
+    if (r.kind != Kind::clock && r.tick >= 0)
+      line.insert(0, std::to_string(r.tick) + " ");
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
     if (stream != nullptr)
       stream->feed(r.data, r.repeats);
-    else if (binary && r.kind == Kind::write && r.data.size() == kTableBytes && !raw)
-      std::printf("    a0: %s\n    a1: %s\n", output_words(r.data, limit, 0).c_str(),
-                  output_words(r.data, limit, 1).c_str());
+    else if (binary && r.kind == Kind::write && r.data.size() == kTableBytes && !raw_)
+      std::printf("    a0: %s\n    a1: %s\n", output_words(r.data, limit_, 0).c_str(),
+                  output_words(r.data, limit_, 1).c_str());
     else if (binary && r.data.size() >= 2)
-      std::printf("    int16: %s\n", words(r.data, limit).c_str());
-    if (view != nullptr && i == calls[next_call - 1].last) {
-      reads->finish("read");
-      writes->finish("written");
-      view = nullptr;
+      std::fputs(("    int16: " + words(r.data, limit_) + "\n").c_str(), stdout);
+    if (in_call_ && i == call_.last) {
+      if (decoding_) {
+        reads_->finish("read");
+        writes_->finish("written");
+      }
+      in_call_ = false;
     }
   }
+
+  // --brief: clock records with nothing between them but the same poll that
+  // got nothing (a request answered alike, an empty read) are one line,
+  // "clock FIRST..LAST xCALLS, between them POLL xN"; a run ends before the
+  // next call. True when `r` went into a run.
+  bool fold(const Record &r, std::size_t i) {
+    if (run_.active) {
+      if (r.kind == Kind::clock) {
+        run_.calls += r.repeats;
+        ++run_.clocks;
+        run_.last_tick = r.tick;
+        run_.polls = run_.polls_seen;
+        run_.after.clear();
+        return true;
+      }
+      const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
+      if (idle && run_.after.size() < kMaxHeld) {
+        const std::string poll = describe(r, 0, false);
+        if (run_.poll.empty() || poll == run_.poll) {
+          run_.poll = poll;
+          run_.polls_seen += r.repeats;
+          run_.after.emplace_back(i, r);
+          return true;
+        }
+      }
+      flush_run();
+    }
+    if (r.kind != Kind::clock)
+      return false;
+    run_ = Run{};
+    run_.active = true;
+    run_.first = {i, r};
+    run_.calls = r.repeats;
+    run_.clocks = 1;
+    run_.last_tick = r.tick;
+    return true;
+  }
+
+  // The run as one line when it holds two clock records or more, then the
+  // polls after its last one as they are.
+  void flush_run() {
+    if (!run_.active)
+      return;
+    Run run = std::move(run_);
+    run_ = Run{};
+    if (run.clocks >= 2) {
+      std::string line = "clock " + std::to_string(run.first.second.tick) + ".." +
+                         std::to_string(run.last_tick) + " x" + std::to_string(run.calls);
+      if (run.polls > 0)
+        line += ", between them " + run.poll + " x" + std::to_string(run.polls);
+      std::printf("%s\n", line.c_str());
+    } else {
+      print(run.first.second, run.first.first);
+    }
+    for (const auto &held : run.after)
+      print(held.second, held.first);
+  }
+
+  // A run holds records without data only, and in a file as recorded no
+  // more than one after its last clock record (the recorder folds a poll
+  // repeated within a tick); past this many, it is shown as it is.
+  static constexpr std::size_t kMaxHeld = 4096;
+  struct Run {
+    bool active = false;
+    std::pair<std::size_t, Record> first;
+    std::uint64_t calls = 0, clocks = 0, polls = 0, polls_seen = 0;
+    std::int64_t last_tick = 0;
+    std::string poll;
+    std::vector<std::pair<std::size_t, Record>> after; // since the last clock record
+  };
+
+  dapsession::Reader *ahead_;
+  const bool brief_, raw_;
+  const std::size_t limit_;
+  CallFinder finder_;
+  std::size_t ahead_at_ = 0;
+  bool have_next_ = false;
+  Call next_;
+  CallView next_view_;
+  Call call_;
+  CallView view_;
+  bool in_call_ = false, decoding_ = false;
+  std::size_t number_ = 0;
+  std::unique_ptr<Stream> reads_, writes_;
+  Run run_;
+};
+
+int show(const std::string &path, bool brief, bool raw) {
+  dapsession::Reader ahead, behind;
+  ahead.keep_data([](const Record &r, int) {
+    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
+  });
+  std::string error;
+  if (!ahead.open(path, &error)) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  // Only what the reader ahead has checked is printed.
+  behind.trust();
+  Printer printer(&ahead, brief, raw);
+  if (!behind.open(path, &error) || !printer.start(&error)) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("session file %s: version %u, %u ticks a second\n", path.c_str(), ahead.version(),
+              ahead.ticks_per_second());
+  Record r;
+  std::size_t i = 0;
+  while (behind.next(&r, &error))
+    if (!printer.take(r, i++, &error))
+      break;
+  printer.finish();
+  if (!error.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%zu records\n", i);
   return 0;
 }
 
@@ -730,7 +859,15 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
   unsigned long last = first;
   if (*end == '-')
     last = std::strtoul(end + 1, &end, 10);
-  const std::vector<Call> calls = find_calls(s);
+  std::vector<Call> calls;
+  {
+    CallFinder finder;
+    Call call;
+    CallView unused;
+    for (std::size_t i = 0; i < s.records.size(); ++i)
+      if (finder.take(s.records[i], i, &call, &unused))
+        calls.push_back(call);
+  }
   if (*end != '\0' || first < 1 || last < first || last > calls.size()) {
     std::fprintf(stderr, "dapsession: %s has %zu command calls; '%s' is not a range of them\n",
                  path.c_str(), calls.size(), range.c_str());
