@@ -182,6 +182,34 @@ Reader::~Reader() {
     ::close(fd_);
 }
 
+bool Reader::fetch(const Record &r, std::vector<std::uint8_t> *data, std::string *error) {
+  const std::uint64_t at =
+      r.offset + kCommonSize + fixed_size(static_cast<std::uint8_t>(r.kind), version_);
+  data->resize(static_cast<std::size_t>(r.data_size));
+  std::size_t got = 0;
+  if (bytes_ != nullptr) {
+    if (at <= bytes_->size() && r.data_size <= bytes_->size() - at) {
+      std::memcpy(data->data(), bytes_->data() + at, data->size());
+      got = data->size();
+    }
+  } else {
+    while (got < data->size()) {
+      const ssize_t n =
+          ::pread(fd_, data->data() + got, data->size() - got, static_cast<off_t>(at + got));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      got += static_cast<std::size_t>(n);
+    }
+  }
+  if (got == data->size())
+    return true;
+  *error = name_ + ": cannot read the data of the record at byte " + std::to_string(r.offset) +
+           " again (the file changed?)";
+  return false;
+}
+
 bool Reader::open(const std::string &path, std::string *error) {
   name_ = path;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -439,9 +467,13 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
     return false;
   r->data_size = data;
   if (!skip_data_ && (wanted_ == nullptr || wanted_(*r, wanted_argument_)) &&
-      (data_wanted_ == nullptr || data_wanted_(*r, 0)))
-    r->data.assign(held_.begin() + static_cast<std::ptrdiff_t>(at_ + head),
-                   held_.begin() + static_cast<std::ptrdiff_t>(at_ + head + data));
+      (data_wanted_ == nullptr || data_wanted_(*r, 0))) {
+    const std::size_t kept =
+        r->node == kAccel1 && (r->kind == Kind::read || r->kind == Kind::write) && data > cap_
+            ? cap_
+            : static_cast<std::size_t>(data);
+    r->data.assign(held_.data() + at_ + head, held_.data() + at_ + head + kept);
+  }
   at_ += head + data;
   r->offset = start;
   r->size = head + data;

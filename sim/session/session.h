@@ -128,6 +128,12 @@ public:
   void keep_data(bool (*wanted)(const Record &, int)) { data_wanted_ = wanted; }
   // For a file already read whole once: blocks are not checked again.
   void trust() { checked_ = true; }
+  // Reads and writes on accel1 carry at most `bytes` of their data
+  // (data_size says how much there is; fetch() reads it whole). May change
+  // between calls of next(); the record next() holds back to fold its
+  // repeats may have been read under the old cap.
+  void cap_data(std::size_t bytes) { cap_ = bytes; }
+  bool fetch(const Record &record, std::vector<std::uint8_t> *data, std::string *error);
 
   std::uint16_t version() const { return version_; }
   std::uint32_t ticks_per_second() const { return ticks_per_second_; }
@@ -161,6 +167,7 @@ private:
   // file (version 1); `at_` is the next record in it, which starts at byte
   // `base_ + at_` of the file.
   std::vector<std::uint8_t> held_;
+  std::size_t cap_ = SIZE_MAX;
   std::size_t at_ = 0;
   std::uint64_t base_ = 0;
   std::uint32_t sequence_ = 0;

@@ -1,6 +1,7 @@
 // dapsession: a session file as text, or cut down to some of its command
 // calls. See `dapsession --help`.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,34 +68,47 @@ std::string quoted(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   return dapsim::text::quoted(bytes.data(), n) + (n < bytes.size() ? "..." : "");
 }
 
-std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
+// The appenders below build the lines of a big file's records without a
+// string of their own for every piece.
+void put_number(std::string *out, long long v) {
+  char text[24];
+  out->append(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+void put_hex(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   static const char digits[] = "0123456789abcdef";
   const std::size_t n = std::min(bytes.size(), limit);
-  std::string out(2 * n, '0');
+  const std::size_t at = out->size();
+  out->resize(at + 2 * n);
   for (std::size_t i = 0; i < n; ++i) {
-    out[2 * i] = digits[bytes[i] >> 4];
-    out[2 * i + 1] = digits[bytes[i] & 0xF];
+    (*out)[at + 2 * i] = digits[bytes[i] >> 4];
+    (*out)[at + 2 * i + 1] = digits[bytes[i] & 0xF];
   }
   if (n < bytes.size())
-    out += "...";
+    *out += "...";
+}
+
+std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
+  std::string out;
+  put_hex(&out, bytes, limit);
   return out;
+}
+
+void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit) {
+  const std::size_t n = std::min(bytes.size(), limit) / 2;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned v = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    if (i > 0)
+      *out += ' ';
+    put_number(out, v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v));
+  }
+  if (2 * n < bytes.size())
+    *out += " ...";
 }
 
 std::string words(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   std::string out;
-  const std::size_t n = std::min(bytes.size(), limit) / 2;
-  out.reserve(7 * n + 4);
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned v = bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    const int word = v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v);
-    char text[8];
-    const auto end = std::to_chars(text, text + sizeof text, word).ptr;
-    if (i > 0)
-      out += ' ';
-    out.append(text, end);
-  }
-  if (2 * n < bytes.size())
-    out += " ...";
+  put_words(&out, bytes, limit);
   return out;
 }
 
@@ -111,57 +126,125 @@ std::string output_words(const std::vector<std::uint8_t> &bytes, std::size_t lim
 // A stimulus table of 602 entries (PairOut, WaveOut, WaveData).
 constexpr std::size_t kTableBytes = 1204;
 
-std::string outcome(const Record &r) {
-  if (r.result < 0 && r.error != 0)
-    return "-1 errno=" + std::to_string(r.error);
-  return std::to_string(r.result);
+void put_outcome(std::string *out, const Record &r) {
+  if (r.result < 0 && r.error != 0) {
+    *out += "-1 errno=";
+    put_number(out, r.error);
+  } else {
+    put_number(out, r.result);
+  }
 }
 
-std::string data_text(const Record &r, std::size_t limit) {
+// An open's result: a descriptor or a failure.
+void put_opened(std::string *out, const Record &r) {
+  if (r.result < 0) {
+    put_outcome(out, r);
+  } else {
+    *out += "fd=";
+    put_number(out, r.result);
+  }
+}
+
+void put_data(std::string *out, const Record &r, std::size_t limit) {
   if (r.node == dapsession::kAccel0)
-    return quoted(r.data, limit);
-  return hex(r.data, limit);
+    *out += quoted(r.data, limit);
+  else
+    put_hex(out, r.data, limit);
 }
 
-// `with_data` false: the data is shown after the line, decoded.
-std::string describe(const Record &r, std::size_t limit, bool with_data) {
-  const std::string node = dapsession::node_name(r.node);
+// The record in words, appended to *out. `with_data` false: the data is
+// shown after the line, decoded.
+void describe(std::string *out, const Record &r, std::size_t limit, bool with_data) {
+  const char *node = dapsession::node_name(r.node);
+  auto put = [out](const char *text) { *out += text; };
   switch (r.kind) {
   case Kind::open:
-    return "open " + node + " -> " + (r.result < 0 ? outcome(r) : "fd=" + std::to_string(r.result));
+    put("open ");
+    put(node);
+    put(" -> ");
+    put_opened(out, r);
+    return;
   case Kind::read:
-    return "read " + node + " " + std::to_string(r.asked) + " -> " + outcome(r) +
-           (r.data.empty() || !with_data ? "" : " " + data_text(r, limit));
+    put("read ");
+    put(node);
+    put(" ");
+    put_number(out, r.asked);
+    put(" -> ");
+    put_outcome(out, r);
+    if (!r.data.empty() && with_data) {
+      put(" ");
+      put_data(out, r, limit);
+    }
+    return;
   case Kind::write:
-    return "write " + node + " " + std::to_string(r.asked) +
-           (with_data ? " " + data_text(r, limit) : "") + " -> " + outcome(r);
+    put("write ");
+    put(node);
+    put(" ");
+    put_number(out, r.asked);
+    if (with_data) {
+      put(" ");
+      put_data(out, r, limit);
+    }
+    put(" -> ");
+    put_outcome(out, r);
+    return;
   case Kind::ioctl:
-    return "ioctl " + node + " " + std::to_string(r.asked) + " -> " + outcome(r) +
-           " value=" + std::to_string(r.value);
+    put("ioctl ");
+    put(node);
+    put(" ");
+    put_number(out, r.asked);
+    put(" -> ");
+    put_outcome(out, r);
+    put(" value=");
+    put_number(out, r.value);
+    return;
   case Kind::close:
-    return "close " + node + " -> " + outcome(r);
+    put("close ");
+    put(node);
+    put(" -> ");
+    put_outcome(out, r);
+    return;
   case Kind::release:
-    return "release " + node + " fd=" + std::to_string(r.result);
+    put("release ");
+    put(node);
+    put(" fd=");
+    put_number(out, r.result);
+    return;
   case Kind::dapl:
-    return "dapl " + std::string(r.data.begin(), r.data.end()) + " -> " +
-           (r.result < 0 ? outcome(r) : "fd=" + std::to_string(r.result));
+    put("dapl ");
+    out->append(r.data.begin(), r.data.end());
+    put(" -> ");
+    put_opened(out, r);
+    return;
   case Kind::loader:
-    return "loader " + quoted(r.data, SIZE_MAX) + " -> " + outcome(r);
+    put("loader ");
+    put(quoted(r.data, SIZE_MAX).c_str());
+    put(" -> ");
+    put_outcome(out, r);
+    return;
   case Kind::clock:
-    return "clock " + std::to_string(r.tick);
+    put("clock ");
+    put_number(out, r.tick);
+    return;
   case Kind::repeat:
-    return "repeat";
+    put("repeat");
+    return;
   case Kind::limit:
-    return "limit: the recording stopped here (size limit)";
+    put("limit: the recording stopped here (size limit)");
+    return;
   case Kind::interrupt:
-    return std::string("interrupt: Ctrl-C reached the command (") +
-           dapsession::interrupt_name(r.result) + ")";
+    put("interrupt: Ctrl-C reached the command (");
+    put(dapsession::interrupt_name(r.result)), put(")");
+    return;
   case Kind::stopped:
-    return "recording stopped: " + std::string(std::strerror(r.error));
+    put("recording stopped: ");
+    put(std::strerror(r.error));
+    return;
   case Kind::end:
-    return "end";
+    put("end");
+    return;
   }
-  return "?";
+  put("?");
 }
 
 // The command calls: [first record, last record] of each.
@@ -539,6 +622,10 @@ public:
     return false;
   }
 
+  // Whether the last record may be part of a call not yet ended: inside one,
+  // or in what may lead one.
+  bool holding() const { return open_now_ > 0 || run_first_ != SIZE_MAX; }
+
 private:
   void end_run() {
     run_first_ = SIZE_MAX;
@@ -641,51 +728,23 @@ private:
   std::size_t first_write_ = SIZE_MAX, first_read_ = SIZE_MAX;
 };
 
-// Prints the records of a file, call by call. The file is read twice as it
-// goes, so that a big one costs little memory: ahead, checked, with only the
-// records' text, to find each call and what it did; behind, with all of the
-// data, to print. The reader ahead stays a call or two ahead of the printer.
+// Prints records as they are given, call by call: a call's header comes
+// before its records, once all of it is known.
 class Printer {
 public:
-  Printer(dapsession::Reader *ahead, bool brief, bool raw)
-      : ahead_(ahead), brief_(brief), raw_(raw), limit_(brief ? 32 : SIZE_MAX) {}
+  // `file` gives a record's data whole when it was read capped.
+  Printer(dapsession::Reader *file, bool brief, bool raw)
+      : file_(file), brief_(brief), raw_(raw), limit_(brief ? 32 : SIZE_MAX) {}
 
-  // False when the reader ahead finds damage (*error says where).
-  bool start(std::string *error) { return advance(error); }
+  // How much of a binary record's data the printer needs unless it decodes it.
+  std::size_t data_wanted() const { return brief_ ? 2 * limit_ : SIZE_MAX; }
 
-  // Record `i`, in order. False on damage found ahead.
-  bool take(const Record &r, std::size_t i, std::string *error) {
-    if (have_next_ && next_.first == i) {
-      flush_run();
-      if (!begin_call(error))
-        return false;
-    }
-    if (brief_ && fold(r, i))
-      return true;
-    print(r, i);
-    return true;
-  }
-
-  // At the end of the records.
-  void finish() { flush_run(); }
-
-private:
-  // The next call from the reader ahead: *have_next_ false when none is left.
-  bool advance(std::string *error) {
-    have_next_ = false;
-    Record r;
-    while (ahead_->next(&r, error)) {
-      if (finder_.take(r, ahead_at_++, &next_, &next_view_)) {
-        have_next_ = true;
-        return true;
-      }
-    }
-    return error->empty();
-  }
-
-  bool begin_call(std::string *error) {
-    call_ = next_;
-    view_ = std::move(next_view_);
+  // The call whose records come next (its first one next).
+  bool begin_call(const Call &call, CallView view, std::string *error) {
+    if (!flush_run(error))
+      return false;
+    call_ = call;
+    view_ = std::move(view);
     ++number_;
     decoding_ = !raw_ && call_.decodes;
     reads_.reset(decoding_ ? new Stream(view_.family->reads, brief_) : nullptr);
@@ -695,29 +754,61 @@ private:
       label += (label.empty() ? "" : "; ") + std::string(view_.family->name) + " records";
     std::printf("--- call %zu%s\n", number_, label.empty() ? "" : (": " + label).c_str());
     in_call_ = true;
-    return advance(error);
+    return true;
   }
 
-  void print(const Record &r, std::size_t i) {
-    const bool binary =
-        r.node == dapsession::kAccel1 && (r.kind == Kind::read || r.kind == Kind::write);
+  // Record `i`, in order.
+  bool take(const Record &r, std::size_t i, std::string *error) {
+    bool folded = false;
+    if (brief_ && !fold(r, i, &folded, error))
+      return false;
+    return folded || print(r, i, error);
+  }
+
+  // At the end of the records.
+  bool finish(std::string *error) { return flush_run(error); }
+
+private:
+  bool print(const Record &given, std::size_t i, std::string *error) {
+    const bool binary = given.node == dapsession::kAccel1 &&
+                        (given.kind == Kind::read || given.kind == Kind::write);
     Stream *stream = nullptr;
-    if (in_call_ && decoding_ && decoded(r, i, view_))
-      stream = r.kind == Kind::write ? writes_.get() : reads_.get();
-    std::string line = describe(r, stream != nullptr ? 0 : limit_, stream == nullptr);
-    if (r.repeats > 1)
-      line += " x" + std::to_string(r.repeats);
-    if (r.kind != Kind::clock && r.tick >= 0)
-      line.insert(0, std::to_string(r.tick) + " ");
+    if (in_call_ && decoding_ && decoded(given, i, view_))
+      stream = given.kind == Kind::write ? writes_.get() : reads_.get();
+    const bool table = binary && given.kind == Kind::write && given.data_size == kTableBytes;
+    const std::uint64_t wanted = stream != nullptr || table
+                                     ? given.data_size
+                                     : std::min<std::uint64_t>(given.data_size, data_wanted());
+    Record whole;
+    if (binary && given.data.size() < wanted) {
+      whole = given;
+      if (!file_->fetch(given, &whole.data, error))
+        return false;
+    }
+    const Record &r = whole.data.empty() ? given : whole;
+    std::string &line = line_;
+    line.clear();
+    if (r.kind != Kind::clock && r.tick >= 0) {
+      put_number(&line, r.tick);
+      line += ' ';
+    }
+    describe(&line, r, stream != nullptr ? 0 : limit_, stream == nullptr);
+    if (r.repeats > 1) {
+      line += " x";
+      put_number(&line, static_cast<long long>(r.repeats));
+    }
     line += '\n';
+    if (stream == nullptr && table && !raw_) {
+      line += "    a0: " + output_words(r.data, limit_, 0) +
+              "\n    a1: " + output_words(r.data, limit_, 1) + "\n";
+    } else if (stream == nullptr && binary && r.data.size() >= 2) {
+      line += "    int16: ";
+      put_words(&line, r.data, limit_);
+      line += '\n';
+    }
     std::fwrite(line.data(), 1, line.size(), stdout);
     if (stream != nullptr)
       stream->feed(r.data, r.repeats);
-    else if (binary && r.kind == Kind::write && r.data.size() == kTableBytes && !raw_)
-      std::printf("    a0: %s\n    a1: %s\n", output_words(r.data, limit_, 0).c_str(),
-                  output_words(r.data, limit_, 1).c_str());
-    else if (binary && r.data.size() >= 2)
-      std::fputs(("    int16: " + words(r.data, limit_) + "\n").c_str(), stdout);
     if (in_call_ && i == call_.last) {
       if (decoding_) {
         reads_->finish("read");
@@ -725,13 +816,15 @@ private:
       }
       in_call_ = false;
     }
+    return true;
   }
 
   // --brief: clock records with nothing between them but the same poll that
   // got nothing (a request answered alike, an empty read) are one line,
   // "clock FIRST..LAST xCALLS, between them POLL xN"; a run ends before the
   // next call. True when `r` went into a run.
-  bool fold(const Record &r, std::size_t i) {
+  bool fold(const Record &r, std::size_t i, bool *folded, std::string *error) {
+    *folded = true;
     if (run_.active) {
       if (r.kind == Kind::clock) {
         run_.calls += r.repeats;
@@ -743,7 +836,9 @@ private:
       }
       const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
       if (idle && run_.after.size() < kMaxHeld) {
-        const std::string poll = describe(r, 0, false);
+        std::string &poll = poll_;
+        poll.clear();
+        describe(&poll, r, 0, false);
         if (run_.poll.empty() || poll == run_.poll) {
           run_.poll = poll;
           run_.polls_seen += r.repeats;
@@ -751,37 +846,45 @@ private:
           return true;
         }
       }
-      flush_run();
+      if (!flush_run(error))
+        return false;
     }
-    if (r.kind != Kind::clock)
-      return false;
-    run_ = Run{};
+    *folded = r.kind == Kind::clock;
+    if (!*folded)
+      return true;
+    // What was held before keeps its memory for this run.
     run_.active = true;
-    run_.first = {i, r};
+    run_.first.first = i;
+    run_.first.second = r;
     run_.calls = r.repeats;
     run_.clocks = 1;
+    run_.polls = run_.polls_seen = 0;
     run_.last_tick = r.tick;
+    run_.poll.clear();
+    run_.after.clear();
     return true;
   }
 
   // The run as one line when it holds two clock records or more, then the
   // polls after its last one as they are.
-  void flush_run() {
+  bool flush_run(std::string *error) {
     if (!run_.active)
-      return;
-    Run run = std::move(run_);
-    run_ = Run{};
+      return true;
+    run_.active = false;
+    const Run &run = run_;
     if (run.clocks >= 2) {
       std::string line = "clock " + std::to_string(run.first.second.tick) + ".." +
                          std::to_string(run.last_tick) + " x" + std::to_string(run.calls);
       if (run.polls > 0)
         line += ", between them " + run.poll + " x" + std::to_string(run.polls);
       std::printf("%s\n", line.c_str());
-    } else {
-      print(run.first.second, run.first.first);
+    } else if (!print(run.first.second, run.first.first, error)) {
+      return false;
     }
     for (const auto &held : run.after)
-      print(held.second, held.first);
+      if (!print(held.second, held.first, error))
+        return false;
+    return true;
   }
 
   // A run holds records without data only, and in a file as recorded no
@@ -797,52 +900,218 @@ private:
     std::vector<std::pair<std::size_t, Record>> after; // since the last clock record
   };
 
-  dapsession::Reader *ahead_;
+  dapsession::Reader *file_;
   const bool brief_, raw_;
   const std::size_t limit_;
-  CallFinder finder_;
-  std::size_t ahead_at_ = 0;
-  bool have_next_ = false;
-  Call next_;
-  CallView next_view_;
   Call call_;
   CallView view_;
   bool in_call_ = false, decoding_ = false;
   std::size_t number_ = 0;
   std::unique_ptr<Stream> reads_, writes_;
   Run run_;
+  std::string line_; // the lines of the record being printed
+  std::string poll_; // a poll that may join a run
 };
 
+// Records held for a while: consecutive ones, in the order they came, with
+// as much of their data as they were read with, packed into pieces of 2 MiB
+// taken from the system (as huge pages where it gives them: a page fault a
+// piece, not one every 4 KiB) and used again for the next ones once drained.
+class Held {
+public:
+  Held() = default;
+  Held(const Held &) = delete;
+  Held &operator=(const Held &) = delete;
+  ~Held() { release(); }
+
+  std::size_t bytes() const { return piece_ * kPiece + used_; }
+
+  // Record `index`: the one after the last held, or the first.
+  void add(std::size_t index, const Record &r) {
+    const std::size_t data = std::min(r.data.size(), kPiece - sizeof(Entry));
+    const std::size_t size = (sizeof(Entry) + data + 7) & ~std::size_t{7};
+    if (pieces_.empty() || used_ + size > kPiece) {
+      if (!pieces_.empty())
+        ends_[piece_++] = used_;
+      used_ = 0;
+      if (piece_ == pieces_.size()) {
+        void *piece = std::aligned_alloc(kPiece, kPiece);
+        if (piece == nullptr)
+          throw std::bad_alloc();
+        ::madvise(piece, kPiece, MADV_HUGEPAGE);
+        pieces_.push_back(piece);
+        ends_.push_back(0);
+      }
+    }
+    if (count_ == 0)
+      first_ = index;
+    Entry e{};
+    e.tick = r.tick;
+    e.repeats = r.repeats;
+    e.offset = r.offset;
+    e.result = static_cast<std::int32_t>(r.result);
+    e.asked = r.asked;
+    e.value = r.value;
+    e.data_size = static_cast<std::uint32_t>(r.data_size);
+    e.data = static_cast<std::uint32_t>(data);
+    e.error = static_cast<std::uint16_t>(r.error);
+    e.kind = r.kind;
+    e.node = r.node;
+    auto *at = static_cast<std::uint8_t *>(pieces_[piece_]) + used_;
+    std::memcpy(at, &e, sizeof e);
+    if (data > 0)
+      std::memcpy(at + sizeof e, r.data.data(), data);
+    used_ += size;
+    ++count_;
+  }
+
+  // Gives each record and its index, in order, to `take` (false stops it);
+  // then holds none.
+  template <typename Take> bool drain(Take take) {
+    Record r;
+    std::size_t done = 0;
+    for (std::size_t p = 0; p <= piece_ && done < count_; ++p) {
+      const std::size_t end = p == piece_ ? used_ : ends_[p];
+      for (std::size_t at = 0; done < count_ && at < end;) {
+        const auto *bytes = static_cast<const std::uint8_t *>(pieces_[p]) + at;
+        Entry e;
+        std::memcpy(&e, bytes, sizeof e);
+        const std::size_t size = (sizeof(Entry) + e.data + 7) & ~std::size_t{7};
+        r.kind = e.kind;
+        r.node = e.node;
+        r.error = e.error;
+        r.tick = e.tick;
+        r.result = e.result;
+        r.asked = e.asked;
+        r.value = e.value;
+        r.repeats = e.repeats;
+        r.data.assign(bytes + sizeof e, bytes + sizeof e + e.data);
+        r.data_size = e.data_size;
+        r.offset = e.offset;
+        if (!take(r, first_ + done))
+          return false;
+        at += size;
+        ++done;
+      }
+    }
+    clear();
+    return true;
+  }
+
+  // Gives the memory back (once too much has been held).
+  void release() {
+    for (void *piece : pieces_)
+      std::free(piece);
+    pieces_.clear();
+    ends_.clear();
+    clear();
+  }
+
+private:
+  void clear() { piece_ = used_ = count_ = 0; }
+
+  static constexpr std::size_t kPiece = std::size_t{2} << 20;
+  // A record as the file has it (results of 32 bits, errno of 16, data of
+  // less than a block), then `data` bytes of its data.
+  struct Entry {
+    std::int64_t tick;
+    std::uint64_t repeats, offset;
+    std::int32_t result;
+    std::uint32_t asked;
+    std::int32_t value;
+    std::uint32_t data_size, data;
+    std::uint16_t error;
+    Kind kind;
+    std::uint8_t node;
+  };
+  std::vector<void *> pieces_;
+  std::vector<std::size_t> ends_; // the bytes used in each full piece
+  std::size_t piece_ = 0, used_ = 0, count_ = 0;
+  std::size_t first_ = 0; // the first record's index
+};
+
+// The file is read once, as it goes: the records of a call (and of what may
+// lead one: DAPL opens, loader runs, clock runs, Ctrl-Cs) are held until its
+// close says what the call did, then printed under its header. A call too
+// big to hold (kHeld) is read again from its first record once it ends.
 int show(const std::string &path, bool brief, bool raw) {
-  dapsession::Reader ahead, behind;
-  ahead.keep_data([](const Record &r, int) {
-    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
-  });
+  constexpr std::size_t kHeld = std::size_t{40} << 20;
+  dapsession::Reader reader, again;
   std::string error;
-  if (!ahead.open(path, &error)) {
-    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
-    return 1;
-  }
-  // Only what the reader ahead has checked is printed.
-  behind.trust();
-  Printer printer(&ahead, brief, raw);
-  if (!behind.open(path, &error) || !printer.start(&error)) {
-    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("session file %s: version %u, %u ticks a second\n", path.c_str(), ahead.version(),
-              ahead.ticks_per_second());
-  Record r;
-  std::size_t i = 0;
-  while (behind.next(&r, &error))
-    if (!printer.take(r, i++, &error))
-      break;
-  printer.finish();
-  if (!error.empty()) {
+  auto failed = [&] {
     std::fflush(stdout);
     std::fprintf(stderr, "dapsession: %s\n", error.c_str());
     return 1;
+  };
+  if (!reader.open(path, &error))
+    return failed();
+  // Lines of a big file go out in few writes.
+  static char out_buffer[1 << 18];
+  std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+  Printer printer(&reader, brief, raw);
+  // What is held carries no more data than this; the printer reads the rest
+  // again where it needs it.
+  const std::size_t cap = std::min<std::size_t>(printer.data_wanted(), 64 << 10);
+  reader.cap_data(cap);
+  std::printf("session file %s: version %u, %u ticks a second\n", path.c_str(), reader.version(),
+              reader.ticks_per_second());
+  CallFinder finder;
+  Held held;
+  std::size_t group = SIZE_MAX; // the held records' first
+  bool spilled = false, again_open = false;
+  std::size_t again_at = 0;
+  // Prints the held records, up to record `end`.
+  auto print_held = [&](std::size_t end) {
+    if (!spilled) {
+      if (!held.drain([&](const Record &r, std::size_t i) { return printer.take(r, i, &error); }))
+        return false;
+    } else {
+      // Only what the first reading checked is read again.
+      if (!again_open) {
+        again.trust();
+        if (!again.open(path, &error))
+          return false;
+        again_open = true;
+      }
+      Record r;
+      again.cap_data(0);
+      for (; again_at < group; ++again_at)
+        if (!again.next(&r, &error))
+          return false;
+      again.cap_data(cap);
+      for (; again_at < end; ++again_at)
+        if (!again.next(&r, &error) || !printer.take(r, again_at, &error))
+          return false;
+    }
+    spilled = false;
+    group = SIZE_MAX;
+    return true;
+  };
+  Record r;
+  std::size_t i = 0;
+  for (; reader.next(&r, &error); ++i) {
+    Call call;
+    CallView view;
+    const bool ends = finder.take(r, i, &call, &view);
+    if (!ends && !finder.holding()) {
+      if (!print_held(i) || !printer.take(r, i, &error))
+        return failed();
+      continue;
+    }
+    if (group == SIZE_MAX)
+      group = i;
+    if (!spilled) {
+      held.add(i, r);
+      if (held.bytes() > kHeld) {
+        spilled = true;
+        held.release();
+      }
+    }
+    if (ends && (!printer.begin_call(call, std::move(view), &error) || !print_held(i + 1)))
+      return failed();
   }
+  if (!error.empty() || !print_held(i) || !printer.finish(&error))
+    return failed();
   std::printf("%zu records\n", i);
   return 0;
 }

@@ -239,7 +239,8 @@ TEST(SessionFile, Crc32AgreesWithTheBytewiseSumAtEveryLengthAndAlignment) {
     b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
   EXPECT_EQ(dapsession::crc32("123456789", 9), 0xCBF43926u);
   for (std::size_t offset = 0; offset < 16; ++offset)
-    for (std::size_t n : {0, 1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 200, 4096})
+    for (std::size_t n : {0,   1,   15,  16,  17,  63,  64,  65,  79,  80,  127, 128,
+                          129, 200, 255, 256, 257, 271, 383, 384, 511, 512, 527, 4096})
       for (std::uint32_t start : {0u, 0xFFFFFFFFu, 0x1234ABCDu})
         ASSERT_EQ(dapsession::crc32(bytes.data() + offset, n, start),
                   dapsession::testing::crc32_reference(bytes.data() + offset, n, start))
