@@ -1033,9 +1033,12 @@ private:
 // The file is read once, as it goes: the records of a call (and of what may
 // lead one: DAPL opens, loader runs, clock runs, Ctrl-Cs) are held until its
 // close says what the call did, then printed under its header. A call too
-// big to hold (kHeld) is read again from its first record once it ends.
+// big to hold (40 MiB) is read again from its first record once it ends.
 int show(const std::string &path, bool brief, bool raw) {
-  constexpr std::size_t kHeld = std::size_t{40} << 20;
+  // DAPSESSION_HOLD (bytes) lowers it, for the tests of the other way.
+  const char *hold = std::getenv("DAPSESSION_HOLD");
+  const std::size_t most_held =
+      hold != nullptr ? std::strtoull(hold, nullptr, 10) : std::size_t{40} << 20;
   dapsession::Reader reader, again;
   std::string error;
   auto failed = [&] {
@@ -1102,7 +1105,7 @@ int show(const std::string &path, bool brief, bool raw) {
       group = i;
     if (!spilled) {
       held.add(i, r);
-      if (held.bytes() > kHeld) {
+      if (held.bytes() > most_held) {
         spilled = true;
         held.release();
       }
