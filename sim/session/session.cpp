@@ -303,6 +303,18 @@ bool Reader::start(std::string *error) {
 // Version 2: the next block, checked. *at_end when the file ends before it.
 bool Reader::load_block(std::string *error, bool *at_end) {
   const std::uint64_t start = position_;
+  at_ = 0;
+  if (cache_ != nullptr) {
+    // Read before by a reader of the same file, whole.
+    std::shared_ptr<const std::vector<std::uint8_t>> block = cache_->find(start, sequence_);
+    if (block != nullptr) {
+      shared_ = std::move(block);
+      position_ = start + kBlockHeaderSize + shared_->size();
+      base_ = start + kBlockHeaderSize;
+      ++sequence_;
+      return true;
+    }
+  }
   std::uint8_t head[kBlockHeaderSize];
   const std::size_t got = raw(head, sizeof head);
   if (got == 0 && !io_failed_) {
@@ -314,37 +326,74 @@ bool Reader::load_block(std::string *error, bool *at_end) {
   const std::uint32_t length = get_u32(head);
   if (get_u32(head + 4) != sequence_ || length == 0 || length > kMaxBlock)
     return fail(start, "refused: damaged (not the block that comes next)", error);
-  at_ = 0;
-  // A block of the usual size goes where the last one was (no new memory,
-  // nothing to clear); a longer one is grown as bytes come, so that a
-  // damaged length costs no more memory than the file holds.
-  if (length <= std::max<std::size_t>(held_.size(), std::size_t{4} << 20)) {
-    held_.resize(length);
-    if (raw(held_.data(), length) < length)
-      return fail(start, "refused: cut short inside a block", error);
-  }
-  if (held_.size() != length)
-    held_.clear();
-  while (held_.size() < length) {
-    const std::size_t had = held_.size();
-    const std::size_t want = std::min<std::size_t>(length - had, std::size_t{4} << 20);
-    held_.resize(had + want);
-    const std::size_t n = raw(held_.data() + had, want);
-    held_.resize(had + n);
-    if (n < want)
-      return fail(start, "refused: cut short inside a block", error);
-  }
-  if (!checked_ && crc32(held_.data(), held_.size(), crc32(head, 8)) != get_u32(head + 8))
+  std::shared_ptr<std::vector<std::uint8_t>> fresh;
+  if (cache_ != nullptr)
+    fresh = cache_->fresh();
+  shared_.reset();
+  if (!read_payload(fresh != nullptr ? fresh.get() : &held_, length, start, error))
+    return false;
+  shared_ = fresh;
+  if (!checked_ && crc32(held(), held_size(), crc32(head, 8)) != get_u32(head + 8))
     return fail(start, "refused: damaged (a block's CRC-32 fails)", error);
+  if (cache_ != nullptr)
+    cache_->add(start, sequence_, std::move(fresh));
   base_ = start + kBlockHeaderSize;
   ++sequence_;
   return true;
 }
 
+// A block's `length` bytes after its header at `start`, into *into.
+bool Reader::read_payload(std::vector<std::uint8_t> *into, std::uint32_t length,
+                          std::uint64_t start, std::string *error) {
+  // A block of the usual size goes where the last one was (no new memory,
+  // nothing to clear); a longer one is grown as bytes come, so that a
+  // damaged length costs no more memory than the file holds.
+  if (length <= std::max<std::size_t>(into->size(), std::size_t{4} << 20)) {
+    into->resize(length);
+    if (raw(into->data(), length) < length)
+      return fail(start, "refused: cut short inside a block", error);
+  }
+  if (into->size() != length)
+    into->clear();
+  while (into->size() < length) {
+    const std::size_t had = into->size();
+    const std::size_t want = std::min<std::size_t>(length - had, std::size_t{4} << 20);
+    into->resize(had + want);
+    const std::size_t n = raw(into->data() + had, want);
+    into->resize(had + n);
+    if (n < want)
+      return fail(start, "refused: cut short inside a block", error);
+  }
+  return true;
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> BlockCache::find(std::uint64_t at,
+                                                                  std::uint32_t sequence) const {
+  for (const Entry &e : entries_)
+    if (e.block != nullptr && e.at == at && e.sequence == sequence)
+      return e.block;
+  return nullptr;
+}
+
+std::shared_ptr<std::vector<std::uint8_t>> BlockCache::fresh() {
+  if (spare_ != nullptr)
+    return std::move(spare_);
+  return std::make_shared<std::vector<std::uint8_t>>();
+}
+
+void BlockCache::add(std::uint64_t at, std::uint32_t sequence,
+                     std::shared_ptr<std::vector<std::uint8_t>> block) {
+  Entry &e = entries_[next_];
+  if (e.block != nullptr && e.block.use_count() == 1)
+    spare_ = std::move(e.block);
+  e = Entry{at, sequence, std::move(block)};
+  next_ = (next_ + 1) % entries_.size();
+}
+
 // `count` bytes held from at_ on. Version 1 reads on from the file (a
 // shortfall is a record cut short); version 2 has them in its block.
 bool Reader::ensure(std::size_t count, std::uint64_t record_at, std::string *error) {
-  if (held_.size() - at_ >= count)
+  if (held_size() - at_ >= count)
     return true;
   if (version_ >= 2)
     return fail(record_at, "refused: damaged (a record runs past its block)", error);
@@ -367,7 +416,7 @@ bool Reader::ensure(std::size_t count, std::uint64_t record_at, std::string *err
 // One record as it is in the file, repeat records not folded.
 bool Reader::parse(Record *r, std::string *error, bool *at_end) {
   *at_end = false;
-  if (at_ == held_.size()) {
+  if (at_ == held_size()) {
     if (version_ >= 2) {
       if (ended_) {
         // Nothing may follow the end record.
@@ -386,7 +435,7 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
                     "recording killed or the file cut?)",
                     error);
     } else if (!ensure(1, base_ + at_, error)) {
-      if (!io_failed_ && held_.size() == at_) {
+      if (!io_failed_ && held_size() == at_) {
         failed_ = false;
         error->clear();
         *at_end = true;
@@ -400,14 +449,14 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
     return fail(start, "refused: damaged (records after the end record)", error);
   if (!ensure(kCommonSize, start, error))
     return false;
-  const std::uint8_t kind = held_[at_];
+  const std::uint8_t kind = held()[at_];
   const std::size_t fixed = fixed_size(kind, version_);
   if (fixed == SIZE_MAX)
     return fail(start, "refused: damaged (unknown record kind " + std::to_string(kind) + ")",
                 error);
   if (!ensure(kCommonSize + fixed, start, error))
     return false;
-  const std::uint8_t *p = held_.data() + at_;
+  const std::uint8_t *p = held() + at_;
   *r = Record{};
   r->kind = static_cast<Kind>(kind);
   r->node = p[1];
@@ -472,7 +521,7 @@ bool Reader::parse(Record *r, std::string *error, bool *at_end) {
         r->node == kAccel1 && (r->kind == Kind::read || r->kind == Kind::write) && data > cap_
             ? cap_
             : static_cast<std::size_t>(data);
-    r->data.assign(held_.data() + at_ + head, held_.data() + at_ + head + kept);
+    r->data.assign(held() + at_ + head, held() + at_ + head + kept);
   }
   at_ += head + data;
   r->offset = start;

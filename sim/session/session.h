@@ -8,8 +8,10 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,30 @@ namespace testing {
 std::uint32_t crc32_reference(const void *bytes, std::size_t count, std::uint32_t crc = 0);
 } // namespace testing
 
+// The last few blocks read by the readers of one file that share it: readers
+// that go through the file together (a replay's queues) read it once. For
+// readers of a file already checked whole (trust()).
+class BlockCache {
+public:
+  std::shared_ptr<const std::vector<std::uint8_t>> find(std::uint64_t at,
+                                                        std::uint32_t sequence) const;
+  // Where to read a block: the memory of one no reader holds any more, when
+  // there is one.
+  std::shared_ptr<std::vector<std::uint8_t>> fresh();
+  void add(std::uint64_t at, std::uint32_t sequence,
+           std::shared_ptr<std::vector<std::uint8_t>> block);
+
+private:
+  struct Entry {
+    std::uint64_t at = 0;
+    std::uint32_t sequence = 0;
+    std::shared_ptr<std::vector<std::uint8_t>> block;
+  };
+  std::array<Entry, 4> entries_;
+  std::size_t next_ = 0;
+  std::shared_ptr<std::vector<std::uint8_t>> spare_;
+};
+
 // Reads a session file record by record, holding one block (or, for
 // version 1, what one record needs) at a time. Every failure names the file
 // and the byte where the damage starts: a file that is empty, is no session
@@ -128,6 +154,9 @@ public:
   void keep_data(bool (*wanted)(const Record &, int)) { data_wanted_ = wanted; }
   // For a file already read whole once: blocks are not checked again.
   void trust() { checked_ = true; }
+  // Blocks come from `cache` when another reader has just read them (a
+  // trusted reader of a version 2 file; `cache` outlives the reader).
+  void share_blocks(BlockCache *cache) { cache_ = cache; }
   // Reads and writes on accel1 carry at most `bytes` of their data
   // (data_size says how much there is; fetch() reads it whole). May change
   // between calls of next(); the record next() holds back to fold its
@@ -147,6 +176,10 @@ private:
   bool ensure(std::size_t count, std::uint64_t record_at, std::string *error);
   bool load_block(std::string *error, bool *at_end);
   bool parse(Record *record, std::string *error, bool *at_end);
+  bool read_payload(std::vector<std::uint8_t> *into, std::uint32_t length, std::uint64_t start,
+                    std::string *error);
+  const std::uint8_t *held() const { return shared_ != nullptr ? shared_->data() : held_.data(); }
+  std::size_t held_size() const { return shared_ != nullptr ? shared_->size() : held_.size(); }
 
   std::string name_;
   int fd_ = -1;
@@ -167,6 +200,9 @@ private:
   // file (version 1); `at_` is the next record in it, which starts at byte
   // `base_ + at_` of the file.
   std::vector<std::uint8_t> held_;
+  // Or, with a cache, the block it shares.
+  BlockCache *cache_ = nullptr;
+  std::shared_ptr<const std::vector<std::uint8_t>> shared_;
   std::size_t cap_ = SIZE_MAX;
   std::size_t at_ = 0;
   std::uint64_t base_ = 0;

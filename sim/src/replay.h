@@ -129,6 +129,9 @@ private:
   bool limit_reached = false;
   int stopped_error = 0; // the recording's, when a write of its file failed
   int fd = -1;           // the file, read by every queue at its own place
+  // The queues read the file side by side: what one has read, the others
+  // take from here (declared first: it outlives their readers).
+  dapsession::BlockCache blocks;
   Queue channel[2];
   Queue clock;
   Queue dapl;

@@ -72,6 +72,7 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
     q->reader = std::make_unique<dapsession::Reader>();
     q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
                       q->which);
+    q->reader->share_blocks(&r.blocks);
     std::string error;
     if (!q->reader->open_fd(r.fd, path, &error)) {
       *reply = "replay: " + error;
