@@ -2,8 +2,8 @@
 // recorder's limit; another size in MiB as the last argument) is written,
 // then checked (dapsession check), replayed by a host that makes the
 // recorded calls, and shown (dapsession show --brief); each is timed against
-// reading the file with cat, as a ratio, and its peak memory is given as
-// the growth over the same process doing nothing.
+// reading the file with cat, as a ratio (best of three runs each), and its
+// peak memory is given as the growth over the same process doing nothing.
 //   dap_bench_session LIBDAPSIM DAPSESSION [MIB]
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +31,22 @@ struct Run {
   long max_kib;
 };
 
-// `argv` run with `env` added, standard output to /dev/null.
+// `argv` run with `env` added, standard output to /dev/null: the best time
+// of three runs (the machine's other work shows in the others), the most
+// memory.
+Run spawn_once(const std::vector<std::string> &argv, const std::vector<std::string> &env);
+
 Run spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+  Run best = spawn_once(argv, env);
+  for (int k = 0; k < 2; ++k) {
+    const Run again = spawn_once(argv, env);
+    best.seconds = std::min(best.seconds, again.seconds);
+    best.max_kib = std::max(best.max_kib, again.max_kib);
+  }
+  return best;
+}
+
+Run spawn_once(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {

@@ -96,11 +96,19 @@ std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
 
 void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   const std::size_t n = std::min(bytes.size(), limit) / 2;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned v = bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    if (i > 0)
-      *out += ' ';
-    put_number(out, v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v));
+  // Up to 64 words at a time through a buffer of its own.
+  char text[64 * 7];
+  for (std::size_t from = 0; from < n; from += 64) {
+    char *p = text;
+    for (std::size_t i = from; i < std::min(n, from + 64); ++i) {
+      const unsigned v = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+      if (i > 0)
+        *p++ = ' ';
+      p = std::to_chars(p, text + sizeof text,
+                        v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v))
+              .ptr;
+    }
+    out->append(text, p);
   }
   if (2 * n < bytes.size())
     *out += " ...";
@@ -806,7 +814,7 @@ private:
       put_words(&line, r.data, limit_);
       line += '\n';
     }
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    fwrite_unlocked(line.data(), 1, line.size(), stdout);
     if (stream != nullptr)
       stream->feed(r.data, r.repeats);
     if (in_call_ && i == call_.last) {
