@@ -75,7 +75,9 @@ void put_number(std::string *out, long long v) {
   out->append(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
-void put_hex(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit) {
+// `total`: the bytes there are, of which `bytes` may hold only the first.
+void put_hex(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit,
+             std::uint64_t total) {
   static const char digits[] = "0123456789abcdef";
   const std::size_t n = std::min(bytes.size(), limit);
   const std::size_t at = out->size();
@@ -84,17 +86,18 @@ void put_hex(std::string *out, const std::vector<std::uint8_t> &bytes, std::size
     (*out)[at + 2 * i] = digits[bytes[i] >> 4];
     (*out)[at + 2 * i + 1] = digits[bytes[i] & 0xF];
   }
-  if (n < bytes.size())
+  if (n < total)
     *out += "...";
 }
 
 std::string hex(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   std::string out;
-  put_hex(&out, bytes, limit);
+  put_hex(&out, bytes, limit, bytes.size());
   return out;
 }
 
-void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit) {
+void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::size_t limit,
+               std::uint64_t total) {
   const std::size_t n = std::min(bytes.size(), limit) / 2;
   // Up to 64 words at a time through a buffer of its own.
   char text[64 * 7];
@@ -110,13 +113,13 @@ void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::si
     }
     out->append(text, p);
   }
-  if (2 * n < bytes.size())
+  if (2 * n < total)
     *out += " ...";
 }
 
 std::string words(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   std::string out;
-  put_words(&out, bytes, limit);
+  put_words(&out, bytes, limit, bytes.size());
   return out;
 }
 
@@ -157,7 +160,7 @@ void put_data(std::string *out, const Record &r, std::size_t limit) {
   if (r.node == dapsession::kAccel0)
     *out += quoted(r.data, limit);
   else
-    put_hex(out, r.data, limit);
+    put_hex(out, r.data, limit, r.data_size);
 }
 
 // The record in words, appended to *out. `with_data` false: the data is
@@ -253,6 +256,22 @@ void describe(std::string *out, const Record &r, std::size_t limit, bool with_da
     return;
   }
   put("?");
+}
+
+// Whether two records without data read the same (describe() without the
+// data), compared without the words.
+bool same_words(const Record &a, const Record &b) {
+  auto failed = [](const Record &r) { return r.result < 0 && r.error != 0; };
+  return a.kind == b.kind && a.node == b.node && a.asked == b.asked &&
+         (a.kind != Kind::ioctl || a.value == b.value) && failed(a) == failed(b) &&
+         (failed(a) ? a.error == b.error : a.result == b.result) &&
+         (a.kind == Kind::ioctl || a.kind == Kind::read);
+}
+
+std::string describe(const Record &r, std::size_t limit, bool with_data) {
+  std::string out;
+  describe(&out, r, limit, with_data);
+  return out;
 }
 
 // The command calls: [first record, last record] of each.
@@ -745,7 +764,7 @@ public:
       : file_(file), brief_(brief), raw_(raw), limit_(brief ? 32 : SIZE_MAX) {}
 
   // How much of a binary record's data the printer needs unless it decodes it.
-  std::size_t data_wanted() const { return brief_ ? 2 * limit_ : SIZE_MAX; }
+  std::size_t data_wanted() const { return brief_ ? limit_ : SIZE_MAX; }
 
   // The call whose records come next (its first one next).
   bool begin_call(const Call &call, CallView view, std::string *error) {
@@ -811,7 +830,7 @@ private:
               "\n    a1: " + output_words(r.data, limit_, 1) + "\n";
     } else if (stream == nullptr && binary && r.data.size() >= 2) {
       line += "    int16: ";
-      put_words(&line, r.data, limit_);
+      put_words(&line, r.data, limit_, r.data_size);
       line += '\n';
     }
     fwrite_unlocked(line.data(), 1, line.size(), stdout);
@@ -844,11 +863,9 @@ private:
       }
       const bool idle = (r.kind == Kind::ioctl || r.kind == Kind::read) && r.data_size == 0;
       if (idle && run_.after.size() < kMaxHeld) {
-        std::string &poll = poll_;
-        poll.clear();
-        describe(&poll, r, 0, false);
-        if (run_.poll.empty() || poll == run_.poll) {
-          run_.poll = poll;
+        if (run_.polls_seen == 0 || same_words(r, run_.poll)) {
+          if (run_.polls_seen == 0)
+            run_.poll = r;
           run_.polls_seen += r.repeats;
           run_.after.emplace_back(i, r);
           return true;
@@ -868,7 +885,7 @@ private:
     run_.clocks = 1;
     run_.polls = run_.polls_seen = 0;
     run_.last_tick = r.tick;
-    run_.poll.clear();
+
     run_.after.clear();
     return true;
   }
@@ -884,7 +901,7 @@ private:
       std::string line = "clock " + std::to_string(run.first.second.tick) + ".." +
                          std::to_string(run.last_tick) + " x" + std::to_string(run.calls);
       if (run.polls > 0)
-        line += ", between them " + run.poll + " x" + std::to_string(run.polls);
+        line += ", between them " + describe(run.poll, 0, false) + " x" + std::to_string(run.polls);
       std::printf("%s\n", line.c_str());
     } else if (!print(run.first.second, run.first.first, error)) {
       return false;
@@ -904,7 +921,7 @@ private:
     std::pair<std::size_t, Record> first;
     std::uint64_t calls = 0, clocks = 0, polls = 0, polls_seen = 0;
     std::int64_t last_tick = 0;
-    std::string poll;
+    Record poll;                                       // the first poll between the clock records
     std::vector<std::pair<std::size_t, Record>> after; // since the last clock record
   };
 
@@ -918,7 +935,6 @@ private:
   std::unique_ptr<Stream> reads_, writes_;
   Run run_;
   std::string line_; // the lines of the record being printed
-  std::string poll_; // a poll that may join a run
 };
 
 // Records held for a while: consecutive ones, in the order they came, with

@@ -372,11 +372,28 @@ TEST(SessionFile, ShowHoldsACallsWorthWhateverTheFilesSize) {
     std::remove(out.c_str());
     return std::string(shown.begin(), shown.end());
   };
-  const std::string brief = show("ulimit -d 32768 && exec");
-  EXPECT_NE(brief.find("--- call 100000: reads 4 bytes\n99999 open accel1 -> fd=5\n"),
+  const std::string whole = show("ulimit -d 32768 && exec");
+  EXPECT_NE(whole.find("--- call 100000: reads 4 bytes\n99999 open accel1 -> fd=5\n"),
             std::string::npos);
-  EXPECT_NE(brief.find("\n405998 records\n"), std::string::npos);
-  EXPECT_EQ(show("DAPSESSION_HOLD=65536"), brief);
+  EXPECT_NE(whole.find("\n405998 records\n"), std::string::npos);
+  EXPECT_EQ(show("DAPSESSION_HOLD=65536"), whole);
+  // Cut short: what comes before the damage is shown, then the refusal, on
+  // standard error and in the exit status, and no count of the records.
+  ASSERT_EQ(::truncate(path.c_str(), 4 << 20), 0);
+  const std::string out = temp_path("cut_shown"), err = temp_path("cut_said");
+  EXPECT_NE(
+      std::system(
+          (std::string(DAP_SESSION_TOOL) + " show " + path + " >" + out + " 2>" + err).c_str()),
+      0);
+  const auto shown = file_bytes(out), said = file_bytes(err);
+  const std::string text(shown.begin(), shown.end());
+  EXPECT_NE(std::string(said.begin(), said.end()).find(path + ": refused: cut short"),
+            std::string::npos);
+  EXPECT_EQ(text.find(" records\n"), std::string::npos);
+  EXPECT_GT(text.size(), 1000u);
+  EXPECT_EQ(whole.compare(0, text.size(), text), 0);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
   std::remove(path.c_str());
 }
 
