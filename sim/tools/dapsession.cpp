@@ -885,7 +885,6 @@ private:
     run_.clocks = 1;
     run_.polls = run_.polls_seen = 0;
     run_.last_tick = r.tick;
-
     run_.after.clear();
     return true;
   }
