@@ -658,55 +658,63 @@ void encode_record(const Record &r, std::vector<std::uint8_t> *out) {
   }
 }
 
-bool write_session(int fd, std::uint32_t ticks_per_second, const std::vector<Record> &records,
-                   std::size_t block_size) {
-  auto write_all = [fd](const std::uint8_t *p, std::size_t n) {
-    while (n > 0) {
-      const ssize_t w = ::write(fd, p, n);
-      if (w < 0 && errno == EINTR)
-        continue;
-      if (w <= 0) {
-        if (w == 0)
-          errno = EIO;
-        return false;
-      }
-      p += w;
-      n -= static_cast<std::size_t>(w);
-    }
-    return true;
-  };
+RecordWriter::RecordWriter(int fd, std::uint32_t ticks_per_second, std::size_t block_size)
+    : fd_(fd), block_size_(block_size), block_(kBlockHeaderSize) {
   std::uint8_t header[kHeaderSize];
   encode_header(header, ticks_per_second);
-  if (!write_all(header, sizeof header))
-    return false;
-  std::uint32_t sequence = 0;
-  std::vector<std::uint8_t> block(kBlockHeaderSize);
-  auto send = [&] {
-    const std::size_t length = block.size() - kBlockHeaderSize;
-    put_u32(block.data(), static_cast<std::uint32_t>(length));
-    put_u32(block.data() + 4, sequence++);
-    put_u32(block.data() + 8,
-            crc32(block.data() + kBlockHeaderSize, length, crc32(block.data(), 8)));
-    const bool ok = write_all(block.data(), block.size());
-    block.resize(kBlockHeaderSize);
-    return ok;
-  };
-  Record end;
-  end.kind = Kind::end;
-  for (std::size_t i = 0; i <= records.size(); ++i) {
-    const std::size_t had = block.size();
-    encode_record(i < records.size() ? records[i] : end, &block);
-    if (had > kBlockHeaderSize && block.size() - kBlockHeaderSize > block_size) {
+  ok_ = write_all(header, sizeof header);
+}
+
+bool RecordWriter::write_all(const std::uint8_t *p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd_, p, n);
+    if (w < 0 && errno == EINTR)
+      continue;
+    if (w <= 0) {
+      errno_ = w == 0 ? EIO : errno;
+      return false;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool RecordWriter::send() {
+  const std::size_t length = block_.size() - kBlockHeaderSize;
+  put_u32(block_.data(), static_cast<std::uint32_t>(length));
+  put_u32(block_.data() + 4, sequence_++);
+  put_u32(block_.data() + 8,
+          crc32(block_.data() + kBlockHeaderSize, length, crc32(block_.data(), 8)));
+  ok_ = ok_ && write_all(block_.data(), block_.size());
+  block_.resize(kBlockHeaderSize);
+  return ok_;
+}
+
+bool RecordWriter::add(const Record &record) {
+  if (ok_) {
+    const std::size_t had = block_.size();
+    encode_record(record, &block_);
+    if (had > kBlockHeaderSize && block_.size() - kBlockHeaderSize > block_size_) {
       // The record opens the next block.
-      std::vector<std::uint8_t> record(block.begin() + static_cast<std::ptrdiff_t>(had),
-                                       block.end());
-      block.resize(had);
-      if (!send())
-        return false;
-      block.insert(block.end(), record.begin(), record.end());
+      const std::vector<std::uint8_t> next(block_.begin() + static_cast<std::ptrdiff_t>(had),
+                                           block_.end());
+      block_.resize(had);
+      if (send())
+        block_.insert(block_.end(), next.begin(), next.end());
     }
   }
-  return send();
+  errno = ok_ ? errno : errno_;
+  return ok_;
+}
+
+bool RecordWriter::finish() {
+  Record end;
+  end.kind = Kind::end;
+  if (add(end))
+    send();
+  errno = ok_ ? errno : errno_;
+  return ok_;
 }
 
 std::string normalize_path(const char *path) {

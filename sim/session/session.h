@@ -223,10 +223,27 @@ bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std
 // A record in the file's encoding, as the Writer writes it (repeats > 1
 // become repeat records after it).
 void encode_record(const Record &record, std::vector<std::uint8_t> *out);
-// Records as a whole version 2 file: header, blocks of about `block_size`
-// bytes, end record. False with errno set when a write fails.
-bool write_session(int fd, std::uint32_t ticks_per_second, const std::vector<Record> &records,
-                   std::size_t block_size = std::size_t{1} << 20);
+// Records as a whole version 2 file, as they come: the header, blocks of
+// about `block_size` bytes, and at finish() the end record. Each returns
+// false with errno set once a write has failed. Leaves `fd` open.
+class RecordWriter {
+public:
+  RecordWriter(int fd, std::uint32_t ticks_per_second,
+               std::size_t block_size = std::size_t{1} << 20);
+  bool add(const Record &record);
+  bool finish();
+
+private:
+  bool write_all(const std::uint8_t *p, std::size_t n);
+  bool send();
+
+  int fd_;
+  std::size_t block_size_;
+  std::uint32_t sequence_ = 0;
+  std::vector<std::uint8_t> block_; // its header's room, then its records
+  bool ok_;
+  int errno_ = 0; // of the write that failed
+};
 
 // The header for a new file.
 void encode_header(std::uint8_t out[kHeaderSize], std::uint32_t ticks_per_second);

@@ -1142,51 +1142,77 @@ int show(const std::string &path, bool brief, bool raw) {
   return 0;
 }
 
+// Read twice as it goes: first (checked, with only the records' text) to
+// find the calls, then to copy those kept.
 int cut(const std::string &path, const std::string &range, const std::string &out) {
-  Session s;
-  std::string error;
-  if (!dapsession::read_session(path, &s, &error)) {
-    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
-    return 1;
-  }
   char *end = nullptr;
   const unsigned long first = std::strtoul(range.c_str(), &end, 10);
   unsigned long last = first;
   if (*end == '-')
     last = std::strtoul(end + 1, &end, 10);
-  std::vector<Call> calls;
-  {
+  const bool ranged = *end == '\0' && first >= 1 && last >= first;
+  dapsession::Reader finding;
+  finding.keep_data([](const Record &r, int) {
+    return r.node == dapsession::kAccel0 || r.kind == Kind::dapl || r.kind == Kind::loader;
+  });
+  std::string error;
+  std::size_t calls = 0, from = 0, stop = 0;
+  if (finding.open(path, &error)) {
     CallFinder finder;
     Call call;
     CallView unused;
-    for (std::size_t i = 0; i < s.records.size(); ++i)
-      if (finder.take(s.records[i], i, &call, &unused))
-        calls.push_back(call);
+    Record r;
+    // Clock runs written just after the last close still belong to it (a
+    // version 1 file writes a run when the next value comes).
+    bool after_last = false;
+    for (std::size_t i = 0; finding.next(&r, &error); ++i) {
+      if (after_last && r.kind == Kind::clock)
+        stop = i + 1;
+      else
+        after_last = false;
+      if (!finder.take(r, i, &call, &unused))
+        continue;
+      ++calls;
+      if (ranged && calls == first)
+        from = call.first;
+      if (ranged && calls == last) {
+        stop = i + 1;
+        after_last = true;
+      }
+    }
   }
-  if (*end != '\0' || first < 1 || last < first || last > calls.size()) {
+  if (!error.empty()) {
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    return 1;
+  }
+  if (!ranged || last > calls) {
     std::fprintf(stderr, "dapsession: %s has %zu command calls; '%s' is not a range of them\n",
-                 path.c_str(), calls.size(), range.c_str());
+                 path.c_str(), calls, range.c_str());
     return 2;
   }
-  std::size_t stop = calls[last - 1].last + 1;
-  // Clock runs written just after the last close still belong to it (a
-  // version 1 file writes a run when the next value comes).
-  while (stop < s.records.size() && s.records[stop].kind == Kind::clock)
-    ++stop;
-  const std::vector<Record> kept(s.records.begin() +
-                                     static_cast<std::ptrdiff_t>(calls[first - 1].first),
-                                 s.records.begin() + static_cast<std::ptrdiff_t>(stop));
   const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
     return 1;
   }
-  const bool ok = dapsession::write_session(fd, s.ticks_per_second, kept);
-  const int saved = errno;
+  dapsession::Reader copying;
+  copying.trust();
+  bool ok = copying.open(path, &error);
+  int saved = 0;
+  {
+    dapsession::RecordWriter writer(fd, finding.ticks_per_second());
+    Record r;
+    for (std::size_t i = 0; ok && i < stop && copying.next(&r, &error); ++i)
+      if (i >= from)
+        ok = writer.add(r);
+    ok = ok && error.empty() && writer.finish();
+    saved = errno;
+  }
   const off_t size = ::lseek(fd, 0, SEEK_CUR);
   if (::close(fd) != 0 || !ok) {
-    std::fprintf(stderr, "dapsession: cannot write %s: %s\n", out.c_str(),
-                 std::strerror(ok ? errno : saved));
+    if (error.empty())
+      error = "cannot write " + out + ": " + std::strerror(ok ? errno : saved);
+    std::fprintf(stderr, "dapsession: %s\n", error.c_str());
     return 1;
   }
   std::printf("calls %lu to %lu (%lld bytes) written to %s\n", first, last,

@@ -341,11 +341,11 @@ TEST(SessionFile, CutCarriesTheCtrlCJustBeforeACallsOpen) {
   std::remove(part.c_str());
 }
 
-// show reads a big file as it goes: what it holds is a call's worth, not
-// a record's worth for every record. 100 000 calls (400 000 records, 8 MB)
-// are shown within 32 MiB of data; a call too big to hold (here: more than
+// show and cut read a big file as they go: what they hold is a call's
+// worth, not a record's worth for every record. 100 000 calls (400 000
+// records, 8 MB) are shown and cut within 32 MiB of data; a call too big to hold (here: more than
 // 64 kB) is read again, and shown the same.
-TEST(SessionFile, ShowHoldsACallsWorthWhateverTheFilesSize) {
+TEST(SessionFile, ShowAndCutHoldACallsWorthWhateverTheFilesSize) {
   const std::string path = temp_path("many");
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
@@ -373,10 +373,22 @@ TEST(SessionFile, ShowHoldsACallsWorthWhateverTheFilesSize) {
     return std::string(shown.begin(), shown.end());
   };
 #ifdef __SANITIZE_ADDRESS__
-  const std::string whole = show("exec"); // its shadow memory needs no limit
+  const std::string limit = "exec"; // its shadow memory needs no limit
 #else
-  const std::string whole = show("ulimit -d 32768 && exec");
+  const std::string limit = "ulimit -d 32768 && exec";
 #endif
+  const std::string whole = show(limit);
+  // cut as well: every call but the first, the same records.
+  const std::string part = temp_path("many_cut");
+  EXPECT_EQ(std::system((limit + " " + DAP_SESSION_TOOL + " cut " + path + " 2-100000 " + part +
+                         " >/dev/null")
+                            .c_str()),
+            0);
+  dapsession::Session kept;
+  std::string error;
+  EXPECT_TRUE(dapsession::read_session(part, &kept, &error)) << error;
+  EXPECT_EQ(kept.records.size(), 405998u - 4);
+  std::remove(part.c_str());
   EXPECT_NE(whole.find("--- call 100000: reads 4 bytes\n99999 open accel1 -> fd=5\n"),
             std::string::npos);
   EXPECT_NE(whole.find("\n405998 records\n"), std::string::npos);
