@@ -2,6 +2,7 @@
 // calls. See `dapsession --help`.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -1209,10 +1210,15 @@ int cut(const std::string &path, const std::string &range, const std::string &ou
     saved = errno;
   }
   const off_t size = ::lseek(fd, 0, SEEK_CUR);
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (::close(fd) != 0 || !ok) {
     if (error.empty())
       error = "cannot write " + out + ": " + std::strerror(ok ? errno : saved);
     std::fprintf(stderr, "dapsession: %s\n", error.c_str());
+    // A part of a session is no session (a device or a pipe stays).
+    if (regular)
+      ::unlink(out.c_str());
     return 1;
   }
   std::printf("calls %lu to %lu (%lld bytes) written to %s\n", first, last,
@@ -1244,10 +1250,7 @@ int check(const std::string &path) {
   return 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+int run(const std::vector<std::string> &args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
@@ -1273,4 +1276,20 @@ int main(int argc, char **argv) {
     return cut(args[1], args[2], args[3]);
   std::fputs(kUsage, stderr);
   return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const int status = run(std::vector<std::string>(argv + 1, argv + argc));
+  // What was printed must have got there: a show cut short by a full disk
+  // is a failure, not a success.
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (!flushed || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "dapsession: cannot write the standard output%s%s\n", flushed ? "" : ": ",
+                 flushed ? "" : std::strerror(error));
+    return status != 0 ? status : 1;
+  }
+  return status;
 }

@@ -1,6 +1,7 @@
 // Session files: what the recorder writes reads back as it happened, a
 // recording stops at its limit, and the simulated board plays one back.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/times.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -410,6 +411,24 @@ TEST(SessionFile, ShowAndCutHoldACallsWorthWhateverTheFilesSize) {
   EXPECT_EQ(whole.compare(0, text.size(), text), 0);
   std::remove(out.c_str());
   std::remove(err.c_str());
+  std::remove(path.c_str());
+}
+
+// Output that cannot be written (a full disk) fails show, check and cut:
+// exit status 1, a line on standard error. A failed cut leaves no part of a
+// session behind, but a device it was writing to stays.
+TEST(SessionFile, ToolsFailWhenTheirOutputCannotBeWritten) {
+  struct stat full {};
+  if (::stat("/dev/full", &full) != 0)
+    GTEST_SKIP() << "no /dev/full";
+  const std::string path = temp_path("full");
+  write_session(path);
+  const std::string tool = DAP_SESSION_TOOL;
+  for (const char *command : {" show ", " check "})
+    EXPECT_EQ(std::system((tool + command + path + " >/dev/full 2>/dev/null").c_str()), 1 << 8)
+        << command;
+  EXPECT_EQ(std::system((tool + " cut " + path + " 1 /dev/full 2>/dev/null").c_str()), 1 << 8);
+  EXPECT_EQ(::stat("/dev/full", &full), 0);
   std::remove(path.c_str());
 }
 
