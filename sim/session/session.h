@@ -90,6 +90,8 @@ std::uint32_t crc32(const void *bytes, std::size_t count, std::uint32_t crc = 0)
 namespace testing {
 // The same sum a byte at a time through tables, for checking crc32().
 std::uint32_t crc32_reference(const void *bytes, std::size_t count, std::uint32_t crc = 0);
+// crc32() as on a processor without the 512-bit carry-less multiply.
+std::uint32_t crc32_narrow(const void *bytes, std::size_t count, std::uint32_t crc = 0);
 } // namespace testing
 
 // The last few blocks read by the readers of one file that share it: readers
