@@ -27,6 +27,12 @@ for f = 1:numel(folders)
     assert(strncmpi(lines{1}, [name ' '], numel(name) + 1), ...
            '%s: first help line "%s" does not name it', file, lines{1});
     check_example(name, text);
+    % The host may be Octave; a DAPL file read from the current folder comes
+    % with word of where the sample is.
+    assert(isempty(regexp(text, 'MATLAB''s (current folder|standard input)', 'once')), ...
+           '%s: the host may be Octave', name);
+    assert(isempty(strfind(text, 'from the current folder')) || ~isempty(strfind(text, 'dapl/')), ...
+           '%s: reads a DAPL file from the current folder, but does not say where the samples are', name);
     % Only comments: code in it would run wherever the .mex is missing.
     source = strtrim(strsplit(fileread(file), "\n"));
     source = source(~cellfun(@isempty, source));
