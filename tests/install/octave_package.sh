@@ -95,7 +95,7 @@ OMP_NUM_THREADS=2 DAP_PACKAGE=$package PKG_DIR=$work/pkg \
     arch = fopen(getenv('ARCH'), 'w');
     fprintf(arch, '%s\n', fileparts(file_in_loadpath('libdapsim.so')));
     fclose(arch);
-    examples = fullfile(installed{1}.dir, 'examples');
+    examples = fullfile(pkg('list', 'dap'){1}.dir, 'examples');   % as help dap_rehearse says
     session = fullfile(examples, 'replay_sweep.ses');
     dap_rehearse('--replay', session, fullfile(examples, 'replay_sweep.m'));
     cd(getenv('SCRIPTS'));
