@@ -1,7 +1,8 @@
 # The Octave package, dap-<version>.tar.gz in the build folder: the sources
 # of dap_link, of every command and of the simulated board, which
 # "pkg install" compiles against the Octave that installs it
-# (package/Makefile), with the help, the sample DAPL files and the manuals.
+# (package/Makefile), with the help, the sample DAPL files, the examples and
+# the manuals.
 # No binaries: it builds on the lab's architecture and Octave version. The
 # file lists are the ones this build compiles, so a new command or source
 # cannot be left out; every build writes the package, so it never lags.
@@ -93,8 +94,17 @@ endfunction()
 function(dap_package_include_dirs out)
   set(folders "")
   foreach(target ${ARGN})
-    get_target_property(includes ${target} INCLUDE_DIRECTORIES)
-    get_target_property(linked ${target} LINK_LIBRARIES)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(includes ${target} INTERFACE_INCLUDE_DIRECTORIES)
+      get_target_property(linked ${target} INTERFACE_LINK_LIBRARIES)
+    else()
+      get_target_property(includes ${target} INCLUDE_DIRECTORIES)
+      get_target_property(linked ${target} LINK_LIBRARIES)
+    endif()
+    if(NOT includes)
+      set(includes "")
+    endif()
     foreach(library ${linked})
       if(TARGET ${library})
         get_target_property(more ${library} INTERFACE_INCLUDE_DIRECTORIES)
@@ -112,6 +122,33 @@ function(dap_package_include_dirs out)
   endforeach()
   list(REMOVE_DUPLICATES folders)
   set(${out} ${folders} PARENT_SCOPE)
+endfunction()
+
+# dap_package_linked(<out> <targets...>): the targets and the targets of this
+# build they link, however deep, so that a library split off later comes
+# along by itself. Imported targets (a system zlib) are the lab's own.
+function(dap_package_linked out)
+  set(result ${ARGN})
+  set(queue ${ARGN})
+  while(queue)
+    list(POP_FRONT queue target)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(linked ${target} INTERFACE_LINK_LIBRARIES)
+    else()
+      get_target_property(linked ${target} LINK_LIBRARIES)
+    endif()
+    foreach(library ${linked})
+      if(TARGET ${library} AND NOT library IN_LIST result)
+        get_target_property(imported ${library} IMPORTED)
+        if(NOT imported)
+          list(APPEND result ${library})
+          list(APPEND queue ${library})
+        endif()
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
 function(dap_make_variable out name)
@@ -159,9 +196,10 @@ foreach(plugin ${DAP_COMMAND_PLUGINS} mex_dapsim)
 endforeach()
 dap_make_variable(DAP_SOURCES_MK DAP_COMMANDS ${commands})
 dap_make_variable(DAP_SOURCES_MK DAP_SIM_PLUGINS dapsim)
-dap_package_files(sim_sources dapsim dapsession_format)
+dap_package_linked(sim_targets dapsim)
+dap_package_files(sim_sources ${sim_targets})
 list(FILTER sim_sources INCLUDE REGEX "\\.cpp$")
-dap_package_include_dirs(includes dapsim)
+dap_package_include_dirs(includes ${sim_targets})
 dap_make_variable(DAP_SOURCES_MK DAPSIM_SOURCES ${sim_sources})
 dap_make_variable(DAP_SOURCES_MK DAPSIM_INCLUDE_DIRS ${includes})
 get_target_property(exports dapsim LINK_DEPENDS)
@@ -170,6 +208,14 @@ dap_make_variable(DAP_SOURCES_MK DAPSIM_EXPORTS ${exports})
 dap_package_files(loader_sources dapsim-loader)
 list(FILTER loader_sources INCLUDE REGEX "\\.cpp$")
 dap_make_variable(DAP_SOURCES_MK DAPSIM_LOADER_SOURCES ${loader_sources})
+# dapsession, which octave-sim runs to check a session before it replays it.
+dap_package_linked(tool_targets dapsession)
+dap_package_files(tool_sources ${tool_targets})
+list(FILTER tool_sources INCLUDE REGEX "\\.(c|cpp)$")
+dap_package_include_dirs(includes ${tool_targets})
+dap_make_variable(DAP_SOURCES_MK DAPSESSION_SOURCES ${tool_sources})
+dap_make_variable(DAP_SOURCES_MK DAPSESSION_INCLUDE_DIRS ${includes})
+list(APPEND DAP_PACKAGE_TARGETS ${sim_targets} ${tool_targets})
 dap_write_if_changed(${DAP_PACKAGE_WORK}/sources.mk "${DAP_SOURCES_MK}")
 
 # Everything the package's src/ holds from the source tree.
@@ -188,7 +234,8 @@ dap_write_if_changed(${DAP_PACKAGE_WORK}/src.txt "${text}\n")
 # the simulator's helpers, the rehearsal command, the sample DAPL files.
 list(JOIN DAP_PACKAGE_HELP "\n" text)
 dap_write_if_changed(${DAP_PACKAGE_WORK}/help.txt "${text}\n")
-file(GLOB DAP_PACKAGE_DAPL CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/dapl/*.dap)
+file(GLOB DAP_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/dapl/*.dap
+     ${CMAKE_SOURCE_DIR}/examples/*.m ${CMAKE_SOURCE_DIR}/examples/*.ses)
 set(DAP_PACKAGE_INST ${CMAKE_BINARY_DIR}/mex/Contents.m ${CMAKE_BINARY_DIR}/mex/dap.m
     ${DAP_VERSION_FUNCTION} ${DAP_SIM_HELP} ${CMAKE_SOURCE_DIR}/package/dap_rehearse.m)
 list(REMOVE_ITEM DAP_PACKAGE_INST ${DAP_PACKAGE_HELP})
@@ -201,12 +248,13 @@ add_custom_command(OUTPUT ${DAP_PACKAGE}
           -DNAME=${DAP_PACKAGE_NAME} -DWORK=${DAP_PACKAGE_WORK} -DOUTPUT=${DAP_PACKAGE}
           -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
           -P ${CMAKE_SOURCE_DIR}/package/make_package.cmake
-  DEPENDS ${source_files} ${DAP_PACKAGE_HELP} ${DAP_PACKAGE_INST} ${DAP_PACKAGE_DAPL}
+  DEPENDS ${source_files} ${DAP_PACKAGE_HELP} ${DAP_PACKAGE_INST} ${DAP_PACKAGE_DATA}
           ${DAP_PACKAGE_WORK}/DESCRIPTION ${DAP_PACKAGE_WORK}/INDEX ${DAP_PACKAGE_WORK}/sources.mk
           ${DAP_PACKAGE_WORK}/src.txt ${DAP_PACKAGE_WORK}/help.txt ${DAP_PACKAGE_WORK}/inst.txt
           ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/NEWS ${CMAKE_SOURCE_DIR}/README.md
           ${CMAKE_SOURCE_DIR}/sim/README.md ${CMAKE_SOURCE_DIR}/package/Makefile
           ${CMAKE_SOURCE_DIR}/scripts/octave-sim ${CMAKE_SOURCE_DIR}/package/make_package.cmake
+          ${CMAKE_SOURCE_DIR}/package/pre_install.m
   COMMENT "Octave package ${DAP_PACKAGE_NAME}.tar.gz"
   VERBATIM)
 add_custom_target(octave-package ALL DEPENDS ${DAP_PACKAGE})

@@ -41,6 +41,11 @@
 %   StimResp     - Three stimulus passes, events per channel (300 x 9)
 %   StimResp2    - One stimulus pass with eight thresholds (300 x 9)
 %
+% Rehearsal: any script runs on the simulated DAP board, without the
+% hardware: dap_rehearse('my_session.m') in the Octave package,
+% octave-sim my_session.m from a shell otherwise (help dap_rehearse,
+% octave-sim --help).
+%
 % Samples are signed 16-bit counts; a tick is 10 ms. DAPL files named
 % without a folder come from "/home/labrig/matlab/intrfc/dap/" unless the
 % command's help says the current folder. Type "help <command>" for more.

@@ -1,4 +1,4 @@
-%PLOTDEMO  Diagnostic: plot a fixed 2 x 2 matrix through MATLAB's plot
+%PLOTDEMO  Diagnostic: plot a fixed 2 x 2 matrix through the host's plot
 %
 %   plotdemo
 %

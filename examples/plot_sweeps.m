@@ -8,7 +8,10 @@ function plot_sweeps(recorded, offset, sample_ms, heading, png)
   xlim([0 60]);
   xlabel('time from sweep start (ms)');
   ylabel('signal less offset (counts)');
-  title(heading);
+  % The stimulus and the population spike are in the first 60 ms; the
+  % title says how much of the sweep that is.
+  title(sprintf('%s: the first 60 ms of each %g ms sweep', heading, ...
+                size(recorded, 1) * sample_ms));
   legend(arrayfun(@(k) sprintf('sweep %d', k), 1:size(recorded, 2), 'UniformOutput', false));
   print('-dpng', png);
   printf('plot written to %s\n', png);

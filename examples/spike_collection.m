@@ -2,8 +2,7 @@
 % Load the spike sorter onto the board, collect one window of spikes (up to
 % 100 per electrode) and plot the kept waveforms of each of the eight
 % electrodes.
-%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/spike_collection.m')"
-% or: scripts/octave-sim examples/spike_collection.m
+%   scripts/octave-sim examples/spike_collection.m
 % Writes spikes_per_channel.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
 output = example_output_folder();

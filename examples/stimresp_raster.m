@@ -4,8 +4,7 @@
 % and its first 500 ms drawn out. StimResp keeps at most 100 events a channel
 % for the whole call; a channel that reached the cap is marked, as its later
 % events are missing.
-%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/stimresp_raster.m')"
-% or: scripts/octave-sim examples/stimresp_raster.m
+%   scripts/octave-sim examples/stimresp_raster.m
 % Writes stimresp_raster.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
 output = example_output_folder();
@@ -72,8 +71,11 @@ for p = 1:2
   ylabel('channel: events kept');
   if p == 1
     xlabel('time after stimulus (ms)');
-    title(sprintf('StimResp: all %d events of channels 0 to 7 after %d stimuli, %s', ...
-                  sum(counted), stimuli, panels{p, 2}));
+    % This panel draws only the events of its first 500 ms: say how many.
+    shown = sum(cellfun(@(t) nnz(t < panels{p, 1}(2)), after(:)));
+    title(sprintf(['StimResp, channels 0 to 7, %d stimuli: %s, %d of the %d ' ...
+                   'events kept (all of them below)'], stimuli, panels{p, 2}, shown, ...
+                  sum(counted)));
     if stimuli > 0
       legend(key, arrayfun(@(s) sprintf('after stimulus %d', s), 1:stimuli, ...
                            'UniformOutput', false), 'location', 'northeast');

@@ -3,8 +3,7 @@
 % a few, measure the amplifier offsets, stop and close. The sweeps are plotted
 % to sweep_session.png.
 %
-%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/sweep_session.m')"
-% or: scripts/octave-sim examples/sweep_session.m
+%   scripts/octave-sim examples/sweep_session.m
 % Writes sweep_session.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
 output = example_output_folder();

@@ -44,7 +44,8 @@ end
 figure('visible', 'off', 'position', [0 0 900 700]);
 subplot(2, 1, 1);
 hold on;
-edges = 0:50:2500;
+% Up to the highest peak, so that no excursion falls off the axis.
+edges = 0:50:50 * (floor(max([peaks{:}, 0]) / 50) + 1);
 for k = 1:2
   rate = histc(peaks{k}, edges) / seconds(k);
   stairs(edges, rate, 'color', colours(k, :), 'linewidth', 1.5);

@@ -2,8 +2,7 @@
 % Load the two-channel output program, send one 602-entry table, let the
 % board play it, stop it, and plot the table's two channels next to what the
 % board played on a0 and a1.
-%   LD_PRELOAD=build/sim/libdapsim.so octave-cli --eval "run('examples/waveform_playback.m')"
-% or: scripts/octave-sim examples/waveform_playback.m
+%   scripts/octave-sim examples/waveform_playback.m
 % Writes waveform_playback.png into $DAP_EXAMPLE_OUTPUT, or else build/examples.
 
 root = fileparts(fileparts(mfilename('fullpath')));

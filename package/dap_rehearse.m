@@ -13,20 +13,37 @@ function dap_rehearse(varargin)
 %   simulated board; leave it with "exit".
 %
 %   The arguments are those of octave-sim (dap_rehearse('--help') lists
-%   them): '--replay SESSION' plays a session file recorded on the rig. The
-%   simulated board serves its DAPL directory from the package's sample
-%   files, or from the folder DAPSIM_DAPL_DIR names (setenv it to a copy of
-%   the lab's own). In the script, dapsim controls and inspects the board;
-%   its manual is doc/sim-README.md in the package's folder (pkg list dap).
+%   them): '--replay SESSION' plays a session file recorded on the rig and
+%   ends with the replay's verdict on standard error ("dapsim: replay of
+%   FILE: exact: ..."). The simulated board serves its DAPL directory from
+%   the package's sample files (dapl/ in the package's folder), or from the
+%   folder DAPSIM_DAPL_DIR names (setenv it to a copy of the lab's own). In
+%   the script, dapsim controls and inspects the board; its manual is
+%   doc/sim-README.md in the package's folder.
+%
+%   The package's folder is pkg('list', 'dap'){1}.dir. Its examples/
+%   holds an example script of each family of commands, and replay_sweep.m
+%   with the session it replays, replay_sweep.ses; they write their plots
+%   to $DAP_EXAMPLE_OUTPUT, or else to dap-examples in tempdir.
 %
 %   Errors:
 %     dap:usage              an argument is not one character row;
 %     dap:rehearse:missing   the package's simulated board is not installed;
-%     dap:rehearse:failed    the run ended with an error (the script's own
-%                            error is shown above it) or could not start.
+%     dap:rehearse:failed    the run did not end well; the message gives
+%                            octave-sim's exit status and what it means:
+%                            1 the script ended with an error (shown above)
+%                            or the run could not start, 2 a usage error,
+%                            3 the replay was not exact, 4 the session file
+%                            was refused and nothing ran, 128 + N Octave was
+%                            killed by signal N.
 %
 %   Example:
-%      dap_rehearse('sweep_session.m');  % runs it on the simulated board
+%      examples = fullfile(pkg('list', 'dap'){1}.dir, 'examples');
+%      dap_rehearse(fullfile(examples, 'sweep_session.m'));
+%      % four sweeps printed, the plot in tempdir/dap-examples
+%      dap_rehearse('--replay', fullfile(examples, 'replay_sweep.ses'), ...
+%                   fullfile(examples, 'replay_sweep.m'));
+%      % the recorded sweeps, then "dapsim: replay of ...: exact: ..."
 %
 %   See also dapsim, dapsim_trace, dap_version.
   for k = 1:nargin
@@ -63,7 +80,27 @@ function dap_rehearse(varargin)
     end
   end
   if status ~= 0
-    error('dap:rehearse:failed', 'the rehearsal ended with exit status %d', status);
+    error('dap:rehearse:failed', 'the rehearsal ended with exit status %d: %s', status, ...
+          meaning(status));
+  end
+end
+
+function text = meaning(status)
+  switch status
+    case 1
+      text = 'the script ended with an error, or the run could not start';
+    case 2
+      text = 'a usage error';
+    case 3
+      text = 'the replay was not exact (its verdict is above)';
+    case 4
+      text = 'the session file was refused; nothing ran';
+    otherwise
+      if status > 128
+        text = sprintf('Octave was killed by signal %d', status - 128);
+      else
+        text = 'octave-sim failed';
+      end
   end
 end
 

@@ -7,7 +7,8 @@ set(stage ${WORK}/stage)
 set(top ${stage}/${NAME})
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${top}/inst ${top}/src ${top}/doc)
-file(COPY ${WORK}/DESCRIPTION ${WORK}/INDEX ${SOURCE_DIR}/NEWS DESTINATION ${top})
+file(COPY ${WORK}/DESCRIPTION ${WORK}/INDEX ${SOURCE_DIR}/NEWS ${SOURCE_DIR}/package/pre_install.m
+     DESTINATION ${top})
 configure_file(${SOURCE_DIR}/LICENSE ${top}/COPYING COPYONLY)
 
 file(STRINGS ${WORK}/src.txt sources)
@@ -24,6 +25,9 @@ file(STRINGS ${WORK}/inst.txt files)
 file(COPY ${files} DESTINATION ${top}/inst)
 file(GLOB dapl ${SOURCE_DIR}/dapl/*.dap)
 file(COPY ${dapl} DESTINATION ${top}/inst/dapl)
+# The examples, with the session replay_sweep plays, as the install has them.
+file(GLOB examples ${SOURCE_DIR}/examples/*.m ${SOURCE_DIR}/examples/*.ses)
+file(COPY ${examples} DESTINATION ${top}/inst/examples)
 
 # pkg installs doc/ into the package's folder, which "pkg list dap" shows;
 # the simulator's help names its manual there rather than in a source tree.

@@ -1,4 +1,4 @@
-%GATEINIT  Load the threshold gate program "recthrsh.dap" onto the board
+%GATEINIT  Triggered acquisition: load the threshold gate program "recthrsh.dap"
 %
 %   GateInit
 %

@@ -1,4 +1,4 @@
-%GATEREAD  Collect up to 1000 three-word records from the threshold gate
+%GATEREAD  Triggered acquisition: collect up to 1000 three-word records from the threshold gate
 %
 %   m = GateRead
 %

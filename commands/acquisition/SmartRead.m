@@ -1,4 +1,4 @@
-%SMARTREAD  Collect smart event summaries of nine channels for 6.1 s
+%SMARTREAD  Triggered acquisition: collect smart event records of nine channels for 6.1 s
 %
 %   m = SmartRead
 %

@@ -1,4 +1,4 @@
-%SPIKERINIT  Load the spike collection program "spiker.dap" onto the board
+%SPIKERINIT  Triggered acquisition: load the spike collection program "spiker.dap"
 %
 %   SpikerInit
 %

@@ -1,4 +1,4 @@
-%TANDEMINIT  Load the tandem pulse-and-reply program "echread.dap"
+%TANDEMINIT  Triggered acquisition: load the tandem pulse-and-reply program "echread.dap"
 %
 %   TandemInit
 %

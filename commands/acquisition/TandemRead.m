@@ -1,4 +1,4 @@
-%TANDEMREAD  Tandem run: pulse trains to eight channels, one reply from each
+%TANDEMREAD  Triggered acquisition: tandem pulse trains to eight channels, one reply from each
 %
 %   v = TandemRead(counts)
 %

@@ -1,4 +1,4 @@
-%TANDEMSTART  Start the decoder tasks of the tandem pulse-and-reply program
+%TANDEMSTART  Triggered acquisition: start the decoder tasks of the tandem pulse-and-reply program
 %
 %   TandemStart
 %

@@ -1,4 +1,4 @@
-%SPIKER  Collect spike records (time stamp and 20-sample waveform) for 11 s
+%SPIKER  Triggered acquisition: collect spike records (time stamp and 20-sample waveform) for 11 s
 %
 %   s = spiker
 %

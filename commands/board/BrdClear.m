@@ -1,4 +1,4 @@
-%BRDCLEAR  Reset the DAP board and empty its text and binary channels
+%BRDCLEAR  Board control: reset the DAP board and empty its text and binary channels
 %
 %   BrdClear
 %

@@ -1,4 +1,4 @@
-%BRDCMD  Send one DAPL command line to the DAP board
+%BRDCMD  Board control: send one DAPL command line to the DAP board
 %
 %   BrdCmd(line)
 %

@@ -1,4 +1,4 @@
-%BRDLOAD  Load a DAPL file by name from the DAPL directory onto the board
+%BRDLOAD  Board control: load a DAPL file by name from the DAPL directory
 %
 %   BrdLoad(name)
 %

@@ -1,9 +1,9 @@
-%BRDLOADPATH  Load a DAPL file given by its path onto the board
+%BRDLOADPATH  Board control: load a DAPL file given by its path onto the board
 %
 %   BrdLoadPath(path)
 %
-%   path  path of the DAPL file, absolute or relative to MATLAB's current
-%         folder, at most 79 characters; no extension is added. The file is
+%   path  path of the DAPL file, absolute or relative to the current folder
+%         (pwd), at most 79 characters; no extension is added. The file is
 %         sent on the text channel, in blocks of up to 1024 bytes, with
 %         every line feed turned into a carriage return (the board's line
 %         end). BrdLoadPath('/home/labrig/matlab/intrfc/dap/shrtrec.dap')
@@ -13,7 +13,10 @@
 %   Returns nothing. Does not reset the board, drain a channel or wait for
 %   an answer. A file that does not exist or cannot be read is not sent: a
 %   warning names it and says why (dap:programNotFound), and the call
-%   returns normally. Only the text channel is opened.
+%   returns normally. Only the text channel is opened. The sample DAPL
+%   files are in dapl/ of the source tree, in <prefix>/share/dap/dapl
+%   installed, and in dapl/ of the Octave package's folder
+%   (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.
 %
 %   If the text channel cannot be opened, prints "Error opening accel0,
 %   errno=N" and returns; nothing is sent.
@@ -31,7 +34,7 @@
 %            or is no regular file (a FIFO or device: refused at once).
 %   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
-%   Example:
+%   Example (twpls.dap, a sample, in the current folder):
 %     BrdLoadPath('twpls.dap')    % sends twpls.dap from the current folder;
 %                                 % returns nothing
 %     BrdLoadPath('nosuch.dap')   % sends nothing; warning: DAPL program

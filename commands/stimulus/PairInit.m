@@ -1,4 +1,4 @@
-%PAIRINIT  Load the two-pulse stimulus program "twpls.dap" onto the board
+%PAIRINIT  Stimulus output: load the two-pulse stimulus program "twpls.dap"
 %
 %   PairInit
 %

@@ -1,4 +1,4 @@
-%PAIROUT  Play a 602-entry stimulus table ten times, once a second
+%PAIROUT  Stimulus output: play a 602-entry stimulus table ten times, once a second
 %
 %   PairOut(values)
 %
@@ -9,13 +9,16 @@
 %           it, is ignored.
 %
 %   Resets the board (RESET, then drains the text and the binary channel),
-%   sends "twpls.dap" from MATLAB's current folder (not the DAPL
+%   sends "twpls.dap" from the current folder (pwd; not the DAPL
 %   directory), writes the 1204-byte table to the binary channel ten times,
 %   1 s (100 ticks of 10 ms) apart, and sends "stop" (which ends every
 %   running task). A call lasts about 10 s. Returns nothing, prints
 %   nothing. A missing "twpls.dap" is not sent: a warning names it
 %   (dap:programNotFound). For tables of any
 %   length on a running session, see PairSend.
+%   The sample "twpls.dap" is in dapl/ of the source tree, in
+%   <prefix>/share/dap/dapl installed, and in dapl/ of the Octave package's
+%   folder (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.

@@ -1,4 +1,4 @@
-%PAIRSEND  Send a table of stimulus values to the running two-pulse tasks
+%PAIRSEND  Stimulus output: send a table of stimulus values to the running two-pulse tasks
 %
 %   PairSend(values)
 %

@@ -1,4 +1,4 @@
-%PAIRSTART  Start the two-pulse stimulus tasks
+%PAIRSTART  Stimulus output: start the two-pulse stimulus tasks
 %
 %   PairStart
 %

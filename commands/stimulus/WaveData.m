@@ -1,4 +1,4 @@
-%WAVEDATA  Send one 602-entry stimulus waveform table to the WaveInit output
+%WAVEDATA  Stimulus output: send one 602-entry waveform table to the WaveInit output
 %
 %   WaveData(samples)
 %

@@ -1,4 +1,4 @@
-%WAVEHALT  Stop the stimulus waveform output (and every other running task)
+%WAVEHALT  Stimulus output: stop the waveform output (and every other running task)
 %
 %   WaveHalt
 %

@@ -1,13 +1,16 @@
-%WAVEINIT  Reset the board and load the stimulus waveform program "test4.dap"
+%WAVEINIT  Stimulus output: reset the board and load the waveform program "test4.dap"
 %
 %   WaveInit
 %
 %   Resets the board (RESET, then drains the text and the binary channel)
-%   and sends "test4.dap" from MATLAB's current folder (not the DAPL
+%   and sends "test4.dap" from the current folder (pwd; not the DAPL
 %   directory), line feeds turned into carriage returns. The file defines
 %   the output that WaveData's tables are played through; WaveInit sends
 %   no start line of its own. A missing file is not sent: a warning
 %   names it (dap:programNotFound).
+%   The sample "test4.dap" is in dapl/ of the source tree, in
+%   <prefix>/share/dap/dapl installed, and in dapl/ of the Octave package's
+%   folder (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing. A call lasts at least 0.2 s (the drains).

@@ -1,4 +1,4 @@
-%WAVEOUT  Play a 602-entry stimulus waveform on outputs a0 and a1 until Enter
+%WAVEOUT  Stimulus output: play a 602-entry waveform on outputs a0 and a1 until Enter
 %
 %   WaveOut(samples)
 %
@@ -14,8 +14,8 @@
 %   sends its own output definition (procedures elstima and elstimb,
 %   playing on a0 and a1) and "START", writes the 1204-byte table to the
 %   binary channel and prints "N bytes transferred" (1204, or -1 if the
-%   write failed). The output plays until a character arrives on MATLAB's
-%   standard input (press Enter); then "STOP" is sent. With standard input
+%   write failed). The output plays until a character arrives on the host's
+%   standard input (Octave's or MATLAB's) (press Enter); then "STOP" is sent. With standard input
 %   at its end the output stops at once. Returns nothing.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"

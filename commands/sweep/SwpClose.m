@@ -1,4 +1,4 @@
-%SWPCLOSE  Stop the record tasks that end a sweep session or a marathon run
+%SWPCLOSE  Stop the record tasks that end a sweep (short-record) session or a marathon run
 %
 %   SwpClose
 %

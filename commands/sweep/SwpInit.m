@@ -1,4 +1,4 @@
-%SWPINIT  Load the sweep session's DAPL programs onto the board
+%SWPINIT  Load the DAPL programs of a sweep (short-record) session onto the board
 %
 %   SwpInit
 %

@@ -1,4 +1,4 @@
-%SWPOFFSET  Measure the two input offsets of a loaded sweep session
+%SWPOFFSET  Measure the two input offsets of a loaded sweep (short-record) session
 %
 %   offsets = SwpOffset
 %

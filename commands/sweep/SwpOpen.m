@@ -1,8 +1,8 @@
-%SWPOPEN  Load the sweep session program "shrtrecT.dap" from the current folder
+%SWPOPEN  Load the sweep (short-record) session program "shrtrecT.dap" from the current folder
 %
 %   SwpOpen
 %
-%   Sends "shrtrecT.dap" from MATLAB's current folder (not the DAPL
+%   Sends "shrtrecT.dap" from the current folder (pwd; not the DAPL
 %   directory) on the text channel, line feeds turned into carriage
 %   returns: the variant of the sweep session program that an experiment
 %   keeps next to its scripts. Change folder first to choose which file is
@@ -11,6 +11,9 @@
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing. A missing file is not sent: a warning names it
 %   (dap:programNotFound).
+%   The sample "shrtrecT.dap" is in dapl/ of the source tree, in
+%   <prefix>/share/dap/dapl installed, and in dapl/ of the Octave package's
+%   folder (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.
@@ -23,7 +26,7 @@
 %            or is no regular file (a FIFO or device: refused at once).
 %   Warning: dap:writeFailed  the driver refused a write, or took part of it.
 %
-%   Example:
+%   Example (shrtrecT.dap, a sample, in the current folder):
 %     SwpOpen;   % sends shrtrecT.dap from the current folder (pwd);
 %                % returns nothing
 %

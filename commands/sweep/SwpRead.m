@@ -1,4 +1,4 @@
-%SWPREAD  Collect one sweep of samples from a running sweep session
+%SWPREAD  Collect one sweep of samples from a running sweep (short-record) session
 %
 %   [leading, sweep] = SwpRead(mode)
 %   leading = SwpRead(mode)

@@ -1,4 +1,4 @@
-%SWPSTART  Start the recording tasks of a sweep session
+%SWPSTART  Start the recording tasks of a sweep (short-record) session
 %
 %   SwpStart(mode)
 %

@@ -1,4 +1,4 @@
-%SWPSTOP  Stop the recording tasks of a sweep session
+%SWPSTOP  Stop the recording tasks of a sweep (short-record) session
 %
 %   SwpStop(mode)
 %

@@ -1,4 +1,4 @@
-%MARATHON  Record one long sweep of 200000 samples, program letter A to H
+%MARATHON  Sweep (short-record) sessions: one long sweep of 200000 samples, program letter A to H
 %
 %   data = marathon(letter)
 %

@@ -5,9 +5,10 @@
 %   command  one control command of the simulated board, a character row.
 %   reply    its answer as text ('' for most commands that change things).
 %
-%   Works only when MATLAB or Octave was started with the simulator
-%   preloaded (LD_PRELOAD=<build>/sim/libdapsim.so, as scripts/octave-sim
-%   does); the commands then run on the simulated board without noticing.
+%   Works only in an Octave (or MATLAB) started with the simulator
+%   preloaded, as octave-sim starts it (octave-sim my_session.m from a
+%   shell; dap_rehearse('my_session.m') in the Octave package); the
+%   commands then run on the simulated board without noticing.
 %   Some commands:
 %     'reset'                       power-on board, clock at tick 0
 %     'trace' / 'trace clear'       every device operation, with its tick
@@ -21,7 +22,7 @@
 %     'sigint op N [host]'          raise Ctrl-C after N device operations
 %   Its manual, sim/README.md, describes the whole command language and
 %   the trace.
-%   sim/octave has helpers: dapsim_trace, dapsim_written, dapsim_played.
+%   Helpers beside it: dapsim_trace, dapsim_written, dapsim_played.
 %
 %   Errors (each with an identifier, as the commands' errors have):
 %     dapsim:command      the simulator refused the command (unknown,
@@ -34,7 +35,7 @@
 %     dapsim:notLoaded    the simulator is not preloaded;
 %     dapsim:outOfMemory  the command text could not be read.
 %
-%   Example (under scripts/octave-sim):
+%   Example (on the simulated board):
 %     dapsim('reset');
 %     BrdCmd('let gain=4');
 %     dapsim('variable GAIN')   % ans = 4

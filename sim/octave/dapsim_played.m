@@ -3,7 +3,7 @@ function values = dapsim_played(output)
   %   values = dapsim_played('a0') returns the values as a double row, in the
   %   order the board played them (empty when nothing was played).
   %
-  %   Example (under scripts/octave-sim):
+  %   Example (on the simulated board):
   %     dapsim('reset'); PairInit; PairStart; PairSend((1:40)');
   %     dapsim('advance 10');
   %     dapsim_played('a0')   % the odd entries as a0 played them: 1 3 5 ...

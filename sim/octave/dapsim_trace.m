@@ -3,7 +3,7 @@ function lines = dapsim_trace(pattern)
   %   lines = dapsim_trace() returns every event, oldest first.
   %   lines = dapsim_trace(pattern) keeps the lines that contain pattern.
   %
-  %   Example (under scripts/octave-sim):
+  %   Example (on the simulated board):
   %     dapsim('reset'); BrdCmd('stop');
   %     dapsim_trace('write accel0')   % {'0 write accel0 5 "stop\r" -> 5'}
   text = strtrim(dapsim('trace'));

@@ -5,6 +5,10 @@
 # damaged or cut short exits 4 before the script runs; under DAPSIM_REPLAY
 # alone a refused file keeps the device nodes from opening. The example
 # session is version 1; its whole cut is version 2 and must replay alike.
+# octave-sim's own helpers (mktemp, grep, rm) run without the simulator and
+# the replay, so the banner and the verdict come once; a host killed during
+# the replay ends in a line that says so and the shell's status, 128 + the
+# signal.
 #   octave_sim_replay.sh <octave-sim> <dapsession> <session>
 set -euo pipefail
 octave_sim=$1
@@ -45,6 +49,29 @@ for session in "$example" "$work/v2.ses"; do
   grep -q "^dapsim: replay of .*: exact: 1182 of 1182 recorded calls played, 0 differences$" \
     <<<"$said" || fail "no exact verdict: $said"
 done
+# Every helper octave-sim starts notes its environment; rm keeps a copy of the
+# verdict file it removes.
+mkdir "$work/shims"
+for helper in mktemp grep rm; do
+  cat >"$work/shims/$helper" <<EOM
+#!/bin/sh
+echo "$helper \${LD_PRELOAD-} \${DAPSIM_REPLAY-}" >>"$work/helpers"
+[ $helper != rm ] || for f; do case \$f in *verdict*) cat "\$f" >>"$work/verdicts" ;; esac; done
+PATH=$PATH exec $helper "\$@"
+EOM
+  chmod +x "$work/shims/$helper"
+done
+PATH=$work/shims:$PATH run 0 "$example"
+[ "$(grep -c '^dapsim: simulated DAP board' <<<"$said")" -eq 1 ] || fail "banners: $said"
+[ "$(grep -c '^dapsim: replay of' <<<"$said")" -eq 1 ] || fail "verdicts: $said"
+grep -q '^rm ' "$work/helpers" || fail "no helper seen"
+! grep -e libdapsim -e "\.ses" "$work/helpers" || fail "a helper ran on the simulated board"
+[ "$(cat "$work/verdicts")" = exact ] || fail "the verdict file: $(cat "$work/verdicts")"
+
+printf 'SwpInit;\nkill(getpid(), 9);\n' >"$work/sweeps.m"
+run 137 "$example"
+grep -qx 'octave-sim: octave-cli was killed by signal 9: no verdict' <<<"$said" || fail "killed: $said"
+
 sweeps 2 2
 run 3 "$example"
 grep -q "NOT exact: .* recorded calls left unplayed" <<<"$said" || fail "one call fewer: $said"

@@ -27,6 +27,12 @@ for f = 1:numel(folders)
     assert(strncmpi(lines{1}, [name ' '], numel(name) + 1), ...
            '%s: first help line "%s" does not name it', file, lines{1});
     check_example(name, text);
+    % The host may be Octave; a DAPL file read from the current folder comes
+    % with word of where the sample is.
+    assert(isempty(regexp(text, 'MATLAB''s (current folder|standard input)', 'once')), ...
+           '%s: the host may be Octave', name);
+    assert(isempty(strfind(text, 'from the current folder')) || ~isempty(strfind(text, 'dapl/')), ...
+           '%s: reads a DAPL file from the current folder, but does not say where the samples are', name);
     % Only comments: code in it would run wherever the .mex is missing.
     source = strtrim(strsplit(fileread(file), "\n"));
     source = source(~cellfun(@isempty, source));
@@ -55,9 +61,44 @@ for k = 1:numel(helpers)
   check_example(name, get_help_text_from_file(fullfile(helpers(k).folder, helpers(k).name)));
 end
 
-% lookfor searches the first help line: a plain word finds every command of
-% its family.
+% lookfor searches the first help sentence. Every word of a family's heading
+% in "help dap" (a plural as its singular) finds each command under it.
+contents = strsplit(help('dap'), "\n");
+heading = '';
+wanted = {};   % word, command, heading
+for k = 1:numel(contents)
+  command = regexp(contents{k}, '^\s{2,}(\w+)\s+- ', 'tokens', 'once');
+  if isempty(command)
+    heading = strtrim(contents{k});
+    continue
+  end
+  words = regexp(lower(heading), '[a-z-]+', 'match');
+  for word = regexprep(words(cellfun(@numel, words) > 2), '([^su])s$', '$1')
+    wanted(end+1, :) = {word{1}, command{1}, heading};
+  end
+end
+assert(rows(wanted) >= 60, 'help dap lists too few commands under headings');
+for word = unique(wanted(:, 1))'
+  found = lookfor(word{1});
+  for k = find(strcmp(wanted(:, 1), word{1}))'
+    assert(any(strcmp(found, wanted{k, 2})), 'lookfor %s misses %s (under "%s")', ...
+           word{1}, wanted{k, 2}, wanted{k, 3});
+  end
+end
+
+% A plain word a lab would type finds every command that does it.
 families = {
+  'trigger',   {'TandemInit', 'TandemStart', 'TandemRead', 'GateInit', 'GateRead', ...
+                'SpikerInit', 'spiker', 'SmartRead'}
+  'event',     {'SmartRead', 'StimResp', 'StimResp2'}
+  'reset',     {'BrdClear', 'WaveInit'}
+  'DAPL',      {'BrdCmd', 'BrdLoad', 'BrdLoadPath', 'SwpInit'}
+  'waveform',  {'WaveInit', 'WaveData', 'WaveHalt', 'WaveOut', 'spiker'}
+  'pulse',     {'TandemInit', 'TandemStart', 'TandemRead', 'PairInit', 'PairStart', 'PairSend'}
+  'start',     {'SwpStart', 'TandemStart', 'PairStart'}
+  'stop',      {'SwpStop', 'SwpClose', 'WaveHalt'}
+  'table',     {'PairSend', 'PairOut', 'WaveData'}
+  'long',      {'marathon'}
   'stimulus',  {'PairInit', 'PairStart', 'PairSend', 'PairOut', 'WaveInit', 'WaveData', ...
                 'WaveHalt', 'WaveOut', 'StimResp', 'StimResp2'}
   'sweep',     {'SwpInit', 'SwpOpen', 'SwpStart', 'SwpRead', 'SwpOffset', 'SwpStop', ...
