@@ -100,7 +100,7 @@ void mark(int fd, int node) {
 std::mutex g_mutex;
 enum class State { idle, recording, passive };
 State g_state = State::idle;
-dapsession::Writer *g_writer = nullptr;
+dapsession::Recording *g_writer = nullptr;
 const char *g_path = nullptr; // DAPREC_FILE as it was taken
 // The last value times() gave the host: the tick of what it does next.
 std::atomic<std::int64_t> g_tick{-1};
@@ -304,9 +304,9 @@ bool take_file() {
   }
   g_path = strdup(path);
   const long per_second = sysconf(_SC_CLK_TCK);
-  g_writer = new dapsession::Writer(fd, limit_from_environment(),
-                                    per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,
-                                    next_write());
+  g_writer = new dapsession::Recording(
+      fd, limit_from_environment(), per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,
+      next_write());
   for (; g_early_count > 0; --g_early_count)
     g_writer->clock(g_early_value);
   g_state = State::recording;
@@ -404,7 +404,7 @@ void look_for_interrupt(bool device) {
 void let_go(int fd, int node, bool closed, int result) {
   const std::int64_t tick = g_tick.load();
   if (!t_recording) {
-    record([&](dapsession::Writer &w) {
+    record([&](dapsession::Recording &w) {
       if (closed) {
         w.close(static_cast<std::uint8_t>(node), tick, result, errno);
         w.flush();
@@ -430,8 +430,9 @@ bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE
 mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
 
 template <typename Call> int open_path(const char *path, Call &&call) {
-  bool dapl = false;
-  const std::uint8_t node = dapsession::classify_path(path, &dapl);
+  const dapsession::PathClass target = dapsession::classify_path(path);
+  const std::uint8_t node = target.node;
+  const bool dapl = target.dapl;
   if (node != kNoNode)
     look_for_interrupt(true);
   const int fd = call();
@@ -440,10 +441,10 @@ template <typename Call> int open_path(const char *path, Call &&call) {
     if (fd >= 0)
       mark(fd, node);
     const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) { w.open(node, tick, fd, error); });
+    record([&](dapsession::Recording &w) { w.open(node, tick, fd, error); });
   } else if (dapl) {
     const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) { w.dapl(tick, path, fd, error); });
+    record([&](dapsession::Recording &w) { w.dapl(tick, path, fd, error); });
   } else if (device_node(fd) >= 0) {
     // A device number we missed the end of (a raw close) now names another file.
     g_fd_node[fd].store(0, std::memory_order_release);
@@ -512,7 +513,7 @@ ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is
     return n;
   const int error = errno;
   const std::int64_t tick = g_tick.load();
-  record([&](dapsession::Writer &w) {
+  record([&](dapsession::Recording &w) {
     const auto channel = static_cast<std::uint8_t>(node);
     // What the system refused to read is not read here either.
     if (is_write)
@@ -569,7 +570,7 @@ DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
     std::int32_t value = 0;
     if (rc >= 0 && int_request && argument != nullptr)
       memcpy(&value, argument, sizeof value);
-    record([&](dapsession::Writer &w) {
+    record([&](dapsession::Recording &w) {
       w.ioctl(static_cast<std::uint8_t>(node), tick, request, rc, error, value);
     });
   }
@@ -671,7 +672,7 @@ DAPREC_EXPORT int system(const char *command) {
   const int status = next_system()(command);
   const int error = errno;
   const std::int64_t tick = g_tick.load();
-  record([&](dapsession::Writer &w) {
+  record([&](dapsession::Recording &w) {
     w.loader(tick, command, status, error);
     w.flush();
   });
@@ -712,7 +713,7 @@ DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
   const int error = next_posix_spawn()(&child, path, actions, attributes, argv, envp);
   if (error != 0) {
     const std::int64_t tick = g_tick.load();
-    record([&](dapsession::Writer &w) {
+    record([&](dapsession::Recording &w) {
       w.loader(tick, argv[2], -1, error);
       w.flush();
     });
@@ -751,7 +752,7 @@ DAPREC_EXPORT pid_t waitpid(pid_t pid, int *status, int options) {
   sigset_t pending;
   sigemptyset(&pending);
   const bool held = sigpending(&pending) == 0 && sigismember(&pending, SIGINT) == 1;
-  record([&](dapsession::Writer &w) {
+  record([&](dapsession::Recording &w) {
     w.loader(tick, command.c_str(), run_status, 0);
     if (held) {
       w.interrupt(tick, dapsession::Interrupt::held);

@@ -38,7 +38,7 @@ void write_session(const std::string &path, std::uint64_t limit = dapsession::kD
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, limit, 100, ::write, 64);
+    dapsession::Recording w(fd, limit, 100, ::write, 64);
     w.dapl(-1, "/home/labrig/matlab/intrfc/dap/x.dap", 7, 0);
     w.open(kAccel0, -1, 5, 0);
     w.open(kAccel1, -1, 6, 0);
@@ -134,7 +134,7 @@ TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
   constexpr std::uint64_t kLimit = 4096;
   ::testing::internal::CaptureStderr();
   {
-    dapsession::Writer w(fd, kLimit, 100, ::write, 256);
+    dapsession::Recording w(fd, kLimit, 100, ::write, 256);
     std::vector<std::uint8_t> block(300, 0xAB);
     for (int i = 0; i < 100; ++i)
       w.read(kAccel1, i, block.size(), static_cast<ssize_t>(block.size()), 0, block.data());
@@ -184,7 +184,7 @@ TEST(SessionFile, AFailedWriteEndsTheFileAtItsLastWholeBlock) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     g_room = room;
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, limited_write, 400);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, limited_write, 400);
     std::vector<std::uint8_t> block(300, 0xAB);
     int reads = 0;
     for (; w.failed_error() == 0 && reads < 100; ++reads) {
@@ -216,7 +216,7 @@ TEST(SessionFile, AFailedWriteEndsTheFileAtItsLastWholeBlock) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.open(kAccel0, 1, 3, 0);
     w.finish();
     w.close(kAccel0, 2, 0, 0);
@@ -317,7 +317,7 @@ TEST(SessionFile, CutCarriesTheCtrlCJustBeforeACallsOpen) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     for (int call = 0; call < 2; ++call) {
       w.clock(10 + call);
       if (call == 1)
@@ -353,7 +353,7 @@ TEST(SessionFile, ShowAndCutHoldACallsWorthWhateverTheFilesSize) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     std::uint8_t data[100] = {1, 0, 2, 0};
     for (int call = 0; call < 100000; ++call) {
       w.open(kAccel1, call, 5, 0);
@@ -506,7 +506,7 @@ TEST_F(Replay, ReportsDaplOpensAndLoaderRunsThatDifferAndGivesTheRecordedStatus)
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.dapl(-1, (dir + "absent.dap").c_str(), 7, 0);
     w.dapl(-1, (dir + "shrtrec.dap").c_str(), -1, ENOENT);
     w.loader(-1, (loader + "a b").c_str(), 0, 0);
@@ -571,7 +571,7 @@ TEST_F(Replay, PlaysTheRigsEdgesAndEndsWithAVerdict) {
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.open(kAccel0, 5, 0, 0);
     w.ioctl(kAccel0, std::int64_t{1} << 50, 1, 0, 0, 3);
     w.write(kAccel0, 6, 8, 8, 0, "start x\r");
