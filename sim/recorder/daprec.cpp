@@ -654,8 +654,7 @@ DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {
 }
 
 DAPREC_EXPORT int system(const char *command) {
-  if (command == nullptr ||
-      strncmp(command, dapsession::kLoaderCommand, sizeof dapsession::kLoaderCommand - 1) != 0)
+  if (!dapsession::is_loader_command(command))
     return next_system()(command);
   // Take the file before the loader starts, so that it stays ours: the
   // loader inherits LD_PRELOAD and would otherwise record itself.
@@ -694,11 +693,7 @@ DAPREC_EXPORT int posix_spawn(pid_t *pid, const char *path,
                               const posix_spawn_file_actions_t *actions,
                               const posix_spawnattr_t *attributes, char *const argv[],
                               char *const envp[]) {
-  const bool loader =
-      strcmp(path, "/bin/sh") == 0 && argv[0] != nullptr && argv[1] != nullptr &&
-      strcmp(argv[1], "-c") == 0 && argv[2] != nullptr &&
-      strncmp(argv[2], dapsession::kLoaderCommand, sizeof dapsession::kLoaderCommand - 1) == 0;
-  if (!loader)
+  if (!dapsession::is_loader_shell(path, argv))
     return next_posix_spawn()(pid, path, actions, attributes, argv, envp);
   if (!t_recording) { // as in system()
     t_recording = true;

@@ -42,21 +42,14 @@ struct Target {
 
 Target classify(const char *path) {
   Target target;
-  if (path == nullptr || path[0] != '/')
-    return target;
-  // "/dev//./accel0" names the same node as "/dev/accel0".
-  const std::string n = dapsession::normalize_path(path);
-  if (n == "/dev/accel0") {
+  const dapsession::PathClass c = dapsession::classify_path(path);
+  if (c.node == dapsession::kAccel0) {
     target.node = dapsim::kTextNode;
-  } else if (n == "/dev/accel1") {
+  } else if (c.node == dapsession::kAccel1) {
     target.node = dapsim::kBinaryNode;
-  } else {
-    const std::string directory(dapsim::kDaplDirectory, sizeof dapsim::kDaplDirectory - 2);
-    if (n.compare(0, directory.size(), directory) == 0 &&
-        (n.size() == directory.size() || n[directory.size()] == '/')) {
-      target.redirected = true;
-      target.path = dapsim::dapl_folder() + n.substr(directory.size());
-    }
+  } else if (c.dapl) {
+    target.redirected = true;
+    target.path = dapsim::dapl_folder() + c.in_directory;
   }
   return target;
 }
@@ -272,8 +265,7 @@ DAPSIM_EXPORT int nanosleep(const struct timespec *request, struct timespec *rem
 }
 
 DAPSIM_EXPORT int system(const char *command) {
-  if (!real::inside() && command != nullptr &&
-      strncmp(command, dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
+  if (!real::inside() && dapsession::is_loader_command(command))
     return Simulator::get().run_loader(command);
   return real::system()(command);
 }
@@ -284,9 +276,7 @@ DAPSIM_EXPORT int posix_spawn(pid_t *pid, const char *path,
                               const posix_spawn_file_actions_t *actions,
                               const posix_spawnattr_t *attributes, char *const argv[],
                               char *const envp[]) {
-  if (!real::inside() && strcmp(path, "/bin/sh") == 0 && argv[0] != nullptr && argv[1] != nullptr &&
-      strcmp(argv[1], "-c") == 0 && argv[2] != nullptr &&
-      strncmp(argv[2], dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
+  if (!real::inside() && dapsession::is_loader_shell(path, argv))
     return Simulator::get().spawn_loader(pid, argv[2], actions, attributes, envp);
   return real::posix_spawn()(pid, path, actions, attributes, argv, envp);
 }
