@@ -31,10 +31,6 @@ using dapsession::kNoNode;
 
 namespace {
 
-bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
-
-mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
-
 template <typename Call> int open_path(const char *path, Call &&call) {
   const dapsession::PathClass target = dapsession::classify_path(path);
   const std::uint8_t node = target.node;

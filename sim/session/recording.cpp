@@ -103,12 +103,19 @@ void Recording::add(const std::uint8_t *head, std::size_t head_size, const void 
   }
 }
 
-void Recording::open(std::uint8_t node, std::int64_t tick, int result, int error) {
+// An open, a close, a release or a Ctrl-C: a record of one value that ends
+// the clock run it came in.
+void Recording::between_ticks(Kind kind, std::uint8_t node, std::int64_t tick, std::int32_t value,
+                              int error) {
   end_clock_run();
   std::uint8_t head[16];
-  encode_common(head, Kind::open, node, result < 0 ? error : 0, tick);
-  put_u32(head + kCommonSize, from_i32(result));
+  encode_common(head, kind, node, error, tick);
+  put_u32(head + kCommonSize, from_i32(value));
   add(head, sizeof head, nullptr, 0);
+}
+
+void Recording::open(std::uint8_t node, std::int64_t tick, int result, int error) {
+  between_ticks(Kind::open, node, tick, result, result < 0 ? error : 0);
 }
 
 void Recording::read(std::uint8_t node, std::int64_t tick, std::size_t asked, ssize_t result,
@@ -144,19 +151,11 @@ void Recording::ioctl(std::uint8_t node, std::int64_t tick, unsigned long reques
 }
 
 void Recording::close(std::uint8_t node, std::int64_t tick, int result, int error) {
-  end_clock_run();
-  std::uint8_t head[16];
-  encode_common(head, Kind::close, node, result < 0 ? error : 0, tick);
-  put_u32(head + kCommonSize, from_i32(result));
-  add(head, sizeof head, nullptr, 0);
+  between_ticks(Kind::close, node, tick, result, result < 0 ? error : 0);
 }
 
 void Recording::release(std::uint8_t node, std::int64_t tick, int fd) {
-  end_clock_run();
-  std::uint8_t head[16];
-  encode_common(head, Kind::release, node, 0, tick);
-  put_u32(head + kCommonSize, from_i32(fd));
-  add(head, sizeof head, nullptr, 0);
+  between_ticks(Kind::release, node, tick, fd, 0);
 }
 
 void Recording::dapl(std::int64_t tick, const char *path, int result, int error) {
@@ -195,12 +194,8 @@ void Recording::clock(std::int64_t value) {
 }
 
 void Recording::interrupt(std::int64_t tick, Interrupt means) {
-  end_clock_run();
-  std::uint8_t head[16];
-  encode_common(head, Kind::interrupt, kNoNode, 0, tick);
-  put_u32(head + kCommonSize, static_cast<std::uint32_t>(means));
   last_size_ = 0; // two Ctrl-Cs in a row are two, not one repeated
-  add(head, sizeof head, nullptr, 0);
+  between_ticks(Kind::interrupt, kNoNode, tick, static_cast<std::int32_t>(means), 0);
 }
 
 void Recording::finish() {

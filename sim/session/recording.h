@@ -63,6 +63,8 @@ public:
 private:
   void add(const std::uint8_t *head, std::size_t head_size, const void *data,
            std::size_t data_size);
+  void between_ticks(Kind kind, std::uint8_t node, std::int64_t tick, std::int32_t value,
+                     int error);
   void emit_repeat();
   void emit_clock();
   void end_clock_run();

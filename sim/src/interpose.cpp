@@ -32,6 +32,8 @@ extern "C" void __chk_fail(void) __attribute__((noreturn));
 
 namespace {
 
+using dapsim::libc::mode_argument;
+
 // What an absolute path means to us: a device node, a file of the DAPL
 // directory (to be served from our folder), or nothing.
 struct Target {
@@ -53,8 +55,6 @@ Target classify(const char *path) {
   }
   return target;
 }
-
-bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
 // Every open entry point comes here with a way to make the real call.
 template <typename RealCall> int open_path(const char *path, RealCall &&call_real) {
@@ -89,8 +89,6 @@ template <typename RealCall> FILE *fopen_path(const char *path, RealCall &&call_
     return call_real(target.path.c_str());
   return call_real(path);
 }
-
-mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
 
 bool device_fd(int fd) { return !real::inside() && dapsim::device_node(fd) >= 0; }
 
