@@ -127,6 +127,40 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   std::remove(path.c_str());
 }
 
+// The one writer takes records read back (as `dapsession cut` gives them)
+// whatever their size against its blocks: one bigger than a block is a
+// block of its own, and the copy reads back record for record.
+TEST(SessionFile, RecordsReadBackAreWrittenAgainWholeWhateverTheBlockSize) {
+  const std::string path = temp_path("original");
+  const std::string copy = temp_path("copy");
+  write_session(path);
+  dapsession::Session original, copied;
+  std::string error;
+  ASSERT_TRUE(dapsession::read_session(path, &original, &error)) << error;
+  const int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    dapsession::Writer w(fd, original.ticks_per_second, ::write, 24);
+    for (const auto &r : original.records)
+      w.add(r);
+    w.finish(dapsession::Writer::Ending::sealed);
+    EXPECT_EQ(w.failed_error(), 0);
+    EXPECT_FALSE(w.reopen()); // nothing comes after a sealed end
+  }
+  ::close(fd);
+  ASSERT_TRUE(dapsession::read_session(copy, &copied, &error)) << error;
+  ASSERT_EQ(copied.records.size(), original.records.size());
+  for (std::size_t i = 0; i < original.records.size(); ++i) {
+    const auto &a = original.records[i];
+    const auto &b = copied.records[i];
+    EXPECT_TRUE(a.kind == b.kind && a.node == b.node && a.tick == b.tick && a.result == b.result &&
+                a.repeats == b.repeats && a.data == b.data)
+        << "record " << i;
+  }
+  std::remove(path.c_str());
+  std::remove(copy.c_str());
+}
+
 TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
   const std::string path = temp_path("limit");
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
