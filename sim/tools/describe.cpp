@@ -65,11 +65,15 @@ void put_words(std::string *out, const std::vector<std::uint8_t> &bytes, std::si
     *out += " ...";
 }
 
+namespace {
+
 std::string words(const std::vector<std::uint8_t> &bytes, std::size_t limit) {
   std::string out;
   put_words(&out, bytes, limit, bytes.size());
   return out;
 }
+
+} // namespace
 
 // The words of a stimulus table that go to one output: the table
 // interleaves a0 and a1 (phase 0 and 1).
@@ -81,6 +85,8 @@ std::string output_words(const std::vector<std::uint8_t> &bytes, std::size_t lim
   }
   return words(mine, limit == SIZE_MAX ? limit : limit / 2);
 }
+
+namespace {
 
 void put_outcome(std::string *out, const Record &r) {
   if (r.result < 0 && r.error != 0) {
@@ -107,6 +113,8 @@ void put_data(std::string *out, const Record &r, std::size_t limit) {
   else
     put_hex(out, r.data, limit, r.data_size);
 }
+
+} // namespace
 
 // The record in words, appended to *out. `with_data` false: the data is
 // shown after the line, decoded.

@@ -1,5 +1,8 @@
 #include "families.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace dapsession::tool {
 
 const std::vector<Family> kFamilies = {
@@ -28,6 +31,24 @@ const Family *family_of(const std::vector<std::string> &tasks) {
         if (task == name)
           return &f;
   return nullptr;
+}
+
+std::vector<Field> parse_fields(const char *layout) {
+  std::vector<Field> fields;
+  for (const char *p = layout; *p != '\0';) {
+    const char *colon = std::strchr(p, ':');
+    Field f{std::string(p, colon), 'i', 1};
+    char *type = nullptr;
+    const long count = std::strtol(colon + 1, &type, 10);
+    if (type != colon + 1)
+      f.count = static_cast<int>(count);
+    f.type = *type;
+    fields.push_back(f);
+    p = type + 3;
+    while (*p == ' ')
+      ++p;
+  }
+  return fields;
 }
 
 } // namespace dapsession::tool

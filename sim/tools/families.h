@@ -2,6 +2,7 @@
 // the host writes to them, known by the tasks a command starts.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ struct Family {
   std::vector<Part> reads;
   std::vector<Part> writes;
 };
+
+// One field of a part's layout: `count` values of a type.
+struct Field {
+  std::string name;
+  char type; // 'i', 'u' or 'x'
+  int count;
+  std::size_t bytes() const { return static_cast<std::size_t>(count) * (type == 'u' ? 4 : 2); }
+};
+
+// A part's `fields` layout, field by field.
+std::vector<Field> parse_fields(const char *layout);
 
 // The family whose tasks are among `tasks`, or nullptr.
 const Family *family_of(const std::vector<std::string> &tasks);

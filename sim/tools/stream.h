@@ -15,31 +15,6 @@
 
 namespace dapsession::tool {
 
-struct Field {
-  std::string name;
-  char type; // 'i', 'u' or 'x'
-  int count;
-  std::size_t bytes() const { return static_cast<std::size_t>(count) * (type == 'u' ? 4 : 2); }
-};
-
-std::vector<Field> parse_fields(const char *layout) {
-  std::vector<Field> fields;
-  for (const char *p = layout; *p != '\0';) {
-    const char *colon = std::strchr(p, ':');
-    Field f{std::string(p, colon), 'i', 1};
-    char *type = nullptr;
-    const long count = std::strtol(colon + 1, &type, 10);
-    if (type != colon + 1)
-      f.count = static_cast<int>(count);
-    f.type = *type;
-    fields.push_back(f);
-    p = type + 3;
-    while (*p == ' ')
-      ++p;
-  }
-  return fields;
-}
-
 // Prints a stream's records as they complete; --brief keeps the first few of
 // a call's stream and the start of long runs.
 class Stream {
