@@ -98,7 +98,7 @@ int host(long turns) {
 // Returns the turns of the host's loop it holds.
 long write_session(const std::string &path, std::uint64_t bytes) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dapsession::Writer w(fd, bytes + (std::uint64_t{1} << 20), 100, ::write);
+  dapsession::Recording w(fd, bytes + (std::uint64_t{1} << 20), 100, ::write);
   std::vector<std::uint8_t> data(kRead);
   w.open(dapsession::kAccel1, 0, 5, 0);
   long turns = 0;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,6 +55,15 @@ inline void *next_symbol(const char *name, const char *who, const char *conseque
     abort();
   }
   return fn;
+}
+
+// The mode argument of an open that creates a file, taken from the
+// variable arguments only when the flags say there is one.
+inline bool takes_mode(int flags) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+inline mode_t mode_argument(int flags, va_list ap) {
+  return takes_mode(flags) ? va_arg(ap, mode_t) : 0;
 }
 
 } // namespace dapsim::libc

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "session.h"
+#include "format.h"
 
 #ifdef DAP_HAVE_ZLIB
 #include <zlib.h>

@@ -32,6 +32,8 @@ extern "C" void __chk_fail(void) __attribute__((noreturn));
 
 namespace {
 
+using dapsim::libc::mode_argument;
+
 // What an absolute path means to us: a device node, a file of the DAPL
 // directory (to be served from our folder), or nothing.
 struct Target {
@@ -42,26 +44,17 @@ struct Target {
 
 Target classify(const char *path) {
   Target target;
-  if (path == nullptr || path[0] != '/')
-    return target;
-  // "/dev//./accel0" names the same node as "/dev/accel0".
-  const std::string n = dapsession::normalize_path(path);
-  if (n == "/dev/accel0") {
+  const dapsession::PathClass c = dapsession::classify_path(path);
+  if (c.node == dapsession::kAccel0) {
     target.node = dapsim::kTextNode;
-  } else if (n == "/dev/accel1") {
+  } else if (c.node == dapsession::kAccel1) {
     target.node = dapsim::kBinaryNode;
-  } else {
-    const std::string directory(dapsim::kDaplDirectory, sizeof dapsim::kDaplDirectory - 2);
-    if (n.compare(0, directory.size(), directory) == 0 &&
-        (n.size() == directory.size() || n[directory.size()] == '/')) {
-      target.redirected = true;
-      target.path = dapsim::dapl_folder() + n.substr(directory.size());
-    }
+  } else if (c.dapl) {
+    target.redirected = true;
+    target.path = dapsim::dapl_folder() + c.in_directory;
   }
   return target;
 }
-
-bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
 
 // Every open entry point comes here with a way to make the real call.
 template <typename RealCall> int open_path(const char *path, RealCall &&call_real) {
@@ -96,8 +89,6 @@ template <typename RealCall> FILE *fopen_path(const char *path, RealCall &&call_
     return call_real(target.path.c_str());
   return call_real(path);
 }
-
-mode_t mode_argument(int flags, va_list ap) { return takes_mode(flags) ? va_arg(ap, mode_t) : 0; }
 
 bool device_fd(int fd) { return !real::inside() && dapsim::device_node(fd) >= 0; }
 
@@ -272,8 +263,7 @@ DAPSIM_EXPORT int nanosleep(const struct timespec *request, struct timespec *rem
 }
 
 DAPSIM_EXPORT int system(const char *command) {
-  if (!real::inside() && command != nullptr &&
-      strncmp(command, dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
+  if (!real::inside() && dapsession::is_loader_command(command))
     return Simulator::get().run_loader(command);
   return real::system()(command);
 }
@@ -284,9 +274,7 @@ DAPSIM_EXPORT int posix_spawn(pid_t *pid, const char *path,
                               const posix_spawn_file_actions_t *actions,
                               const posix_spawnattr_t *attributes, char *const argv[],
                               char *const envp[]) {
-  if (!real::inside() && strcmp(path, "/bin/sh") == 0 && argv[0] != nullptr && argv[1] != nullptr &&
-      strcmp(argv[1], "-c") == 0 && argv[2] != nullptr &&
-      strncmp(argv[2], dapsim::kLoaderCommand, sizeof dapsim::kLoaderCommand - 1) == 0)
+  if (!real::inside() && dapsession::is_loader_shell(path, argv))
     return Simulator::get().spawn_loader(pid, argv[2], actions, attributes, envp);
   return real::posix_spawn()(pid, path, actions, attributes, argv, envp);
 }

@@ -5,10 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "paths.h"
+
 namespace dapsim {
 
-// The board loader as the commands run it, and where our stand-in for it is.
-inline constexpr char kLoaderCommand[] = "/usr/src/linux/drivers/dap/comload";
+// The board loader as the commands run it (paths.h), and where our stand-in
+// for it is.
+using dapsession::kLoaderCommand;
 // Set in the stand-in's environment by the command line that runs it: its
 // exit status, and the mark by which the shell that runs it is known.
 inline constexpr char kLoaderExitVariable[] = "DAPSIM_LOADER_EXIT";

@@ -44,8 +44,7 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
   // refused, never played in part.
   std::uint64_t records = 0;
   {
-    dapsession::Reader check;
-    check.skip_data();
+    dapsession::Reader check(dapsession::ReadOptions::check_only());
     std::string error;
     Record rec;
     if (check.open_fd(r.fd, path, &error))
@@ -69,10 +68,8 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
   for (Queue *q : queues) {
     // Most sessions hold no Ctrl-C: their queue then reads nothing.
     q->done = q->total == 0;
-    q->reader = std::make_unique<dapsession::Reader>();
-    q->reader->select([](const Record &rec, int which) { return queue_of(rec) == which; },
-                      q->which);
-    q->reader->share_blocks(&r.blocks);
+    q->reader = std::make_unique<dapsession::Reader>(dapsession::ReadOptions::some_records(
+        [](const Record &rec, int which) { return queue_of(rec) == which; }, q->which, &r.blocks));
     std::string error;
     if (!q->reader->open_fd(r.fd, path, &error)) {
       *reply = "replay: " + error;

@@ -42,8 +42,7 @@
 
 namespace dapsim {
 
-// The DAPL directory as the commands name it, and where we serve it from.
-inline constexpr char kDaplDirectory[] = "/home/labrig/matlab/intrfc/dap/";
+// Where we serve the DAPL directory (dapsession::kDaplDirectory) from.
 const std::string &dapl_folder();
 
 class Simulator final : private Clock::Listener,

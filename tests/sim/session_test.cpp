@@ -38,7 +38,7 @@ void write_session(const std::string &path, std::uint64_t limit = dapsession::kD
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, limit, 100, ::write, 64);
+    dapsession::Recording w(fd, limit, 100, ::write, 64);
     w.dapl(-1, "/home/labrig/matlab/intrfc/dap/x.dap", 7, 0);
     w.open(kAccel0, -1, 5, 0);
     w.open(kAccel1, -1, 6, 0);
@@ -127,6 +127,40 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   std::remove(path.c_str());
 }
 
+// The one writer takes records read back (as `dapsession cut` gives them)
+// whatever their size against its blocks: one bigger than a block is a
+// block of its own, and the copy reads back record for record.
+TEST(SessionFile, RecordsReadBackAreWrittenAgainWholeWhateverTheBlockSize) {
+  const std::string path = temp_path("original");
+  const std::string copy = temp_path("copy");
+  write_session(path);
+  dapsession::Session original, copied;
+  std::string error;
+  ASSERT_TRUE(dapsession::read_session(path, &original, &error)) << error;
+  const int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    dapsession::Writer w(fd, original.ticks_per_second, ::write, 24);
+    for (const auto &r : original.records)
+      w.add(r);
+    w.finish(dapsession::Writer::Ending::sealed);
+    EXPECT_EQ(w.failed_error(), 0);
+    EXPECT_FALSE(w.reopen()); // nothing comes after a sealed end
+  }
+  ::close(fd);
+  ASSERT_TRUE(dapsession::read_session(copy, &copied, &error)) << error;
+  ASSERT_EQ(copied.records.size(), original.records.size());
+  for (std::size_t i = 0; i < original.records.size(); ++i) {
+    const auto &a = original.records[i];
+    const auto &b = copied.records[i];
+    EXPECT_TRUE(a.kind == b.kind && a.node == b.node && a.tick == b.tick && a.result == b.result &&
+                a.repeats == b.repeats && a.data == b.data)
+        << "record " << i;
+  }
+  std::remove(path.c_str());
+  std::remove(copy.c_str());
+}
+
 TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
   const std::string path = temp_path("limit");
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -134,7 +168,7 @@ TEST(SessionFile, StopsAtItsLimitWithOneMessageAndAMarker) {
   constexpr std::uint64_t kLimit = 4096;
   ::testing::internal::CaptureStderr();
   {
-    dapsession::Writer w(fd, kLimit, 100, ::write, 256);
+    dapsession::Recording w(fd, kLimit, 100, ::write, 256);
     std::vector<std::uint8_t> block(300, 0xAB);
     for (int i = 0; i < 100; ++i)
       w.read(kAccel1, i, block.size(), static_cast<ssize_t>(block.size()), 0, block.data());
@@ -184,7 +218,7 @@ TEST(SessionFile, AFailedWriteEndsTheFileAtItsLastWholeBlock) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     g_room = room;
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, limited_write, 400);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, limited_write, 400);
     std::vector<std::uint8_t> block(300, 0xAB);
     int reads = 0;
     for (; w.failed_error() == 0 && reads < 100; ++reads) {
@@ -216,7 +250,7 @@ TEST(SessionFile, AFailedWriteEndsTheFileAtItsLastWholeBlock) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.open(kAccel0, 1, 3, 0);
     w.finish();
     w.close(kAccel0, 2, 0, 0);
@@ -317,7 +351,7 @@ TEST(SessionFile, CutCarriesTheCtrlCJustBeforeACallsOpen) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     for (int call = 0; call < 2; ++call) {
       w.clock(10 + call);
       if (call == 1)
@@ -353,7 +387,7 @@ TEST(SessionFile, ShowAndCutHoldACallsWorthWhateverTheFilesSize) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   {
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     std::uint8_t data[100] = {1, 0, 2, 0};
     for (int call = 0; call < 100000; ++call) {
       w.open(kAccel1, call, 5, 0);
@@ -506,7 +540,7 @@ TEST_F(Replay, ReportsDaplOpensAndLoaderRunsThatDifferAndGivesTheRecordedStatus)
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.dapl(-1, (dir + "absent.dap").c_str(), 7, 0);
     w.dapl(-1, (dir + "shrtrec.dap").c_str(), -1, ENOENT);
     w.loader(-1, (loader + "a b").c_str(), 0, 0);
@@ -571,7 +605,7 @@ TEST_F(Replay, PlaysTheRigsEdgesAndEndsWithAVerdict) {
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.open(kAccel0, 5, 0, 0);
     w.ioctl(kAccel0, std::int64_t{1} << 50, 1, 0, 0, 3);
     w.write(kAccel0, 6, 8, 8, 0, "start x\r");

@@ -1,0 +1,149 @@
+// The calls noted in the session file, one at a time under one lock, by the
+// thread that made them; a Ctrl-C noted where it came, between them.
+#include <atomic>
+#include <cerrno>
+
+#include "recorder.h"
+
+namespace daprec {
+namespace {
+
+std::mutex g_mutex;
+// The last value times() gave the host: the tick of what it does next.
+std::atomic<std::int64_t> g_tick{-1};
+
+// A signal handler that lets go of a device (dup2, close) while this very
+// thread is inside the recorder would wait for itself: its record is kept
+// here and written when the interrupted record is done.
+__attribute__((tls_model("initial-exec"))) thread_local bool t_recording = false;
+constexpr int kDeferredSlots = 16;
+std::atomic<int> g_deferred_count{0};
+std::atomic<int> g_deferred_fd[kDeferredSlots];
+std::atomic<int> g_deferred_node[kDeferredSlots];
+std::atomic<int> g_deferred_result[kDeferredSlots];
+std::atomic<bool> g_deferred_closed[kDeferredSlots];
+std::atomic<std::int64_t> g_deferred_tick[kDeferredSlots];
+
+// With the lock held: a Ctrl-C that has reached the command since the last
+// look, noted when the file is being written.
+void note_interrupt_locked(std::int64_t tick) {
+  dapsession::Interrupt means{};
+  if (!new_interrupt(recording(), &means))
+    return;
+  file().interrupt(tick, means);
+  stop_if_the_file_failed();
+}
+
+void write_deferred() {
+  if (g_deferred_count.load(std::memory_order_acquire) == 0)
+    return; // almost always: no handler let go of a device meanwhile
+  int done = 0;
+  for (;;) {
+    int count = g_deferred_count.load();
+    for (int i = done; i < count; ++i) {
+      const auto node = static_cast<std::uint8_t>(g_deferred_node[i].load());
+      const std::int64_t tick = g_deferred_tick[i].load();
+      if (g_deferred_closed[i].load())
+        file().close(node, tick, g_deferred_result[i].load(), 0);
+      else
+        file().release(node, tick, g_deferred_fd[i].load());
+    }
+    done = count;
+    if (g_deferred_count.compare_exchange_strong(count, 0))
+      return;
+  }
+}
+
+// Runs `locked()` as this thread's only work inside the recorder, the lock
+// held; errno comes out as it went in. Nothing when the thread is inside
+// already.
+template <typename Locked> void inside(Locked &&locked) {
+  if (t_recording)
+    return;
+  const int saved = errno;
+  t_recording = true;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    locked();
+  }
+  t_recording = false;
+  errno = saved;
+}
+
+} // namespace
+
+std::mutex &recording_lock() { return g_mutex; }
+
+std::int64_t current_tick() { return g_tick.load(); }
+
+void record_with(void (*call)(void *, dapsession::Recording &), void *note) {
+  inside([&] {
+    if (!take_file())
+      return;
+    write_deferred();
+    call(note, file());
+    write_deferred();
+    note_interrupt_locked(g_tick.load());
+    if (recording())
+      stop_if_the_file_failed();
+  });
+}
+
+void look_for_interrupt(bool device) {
+  if (t_recording || !interrupt_signs_changed())
+    return;
+  inside([&] {
+    if (device)
+      take_file();
+    note_interrupt_locked(g_tick.load());
+  });
+}
+
+void note_tick(std::int64_t tick) {
+  g_tick.store(tick, std::memory_order_relaxed);
+  inside([&] {
+    if (recording()) {
+      file().clock(tick);
+      if (interrupt_signs_changed())
+        note_interrupt_locked(tick);
+      if (recording())
+        stop_if_the_file_failed();
+    } else {
+      note_early_tick(tick);
+    }
+  });
+}
+
+void take_file_before_loader() {
+  // As in record(): a handler that lets go of a device meanwhile defers.
+  inside([] {
+    take_file();
+    note_interrupt_locked(g_tick.load());
+  });
+}
+
+void let_go(int fd, int node, bool closed, int result) {
+  const std::int64_t tick = g_tick.load();
+  if (!t_recording) {
+    record([&](dapsession::Recording &w) {
+      if (closed) {
+        w.close(static_cast<std::uint8_t>(node), tick, result, errno);
+        w.flush();
+      } else {
+        w.release(static_cast<std::uint8_t>(node), tick, fd);
+      }
+    });
+    return;
+  }
+  const int slot = g_deferred_count.load();
+  if (slot < kDeferredSlots) {
+    g_deferred_fd[slot].store(fd);
+    g_deferred_node[slot].store(node);
+    g_deferred_result[slot].store(result);
+    g_deferred_closed[slot].store(closed);
+    g_deferred_tick[slot].store(tick);
+    g_deferred_count.store(slot + 1);
+  }
+}
+
+} // namespace daprec
