@@ -41,6 +41,10 @@
 %   StimResp     - Three stimulus passes, events per channel (300 x 9)
 %   StimResp2    - One stimulus pass with eight thresholds (300 x 9)
 %
+% Rig check (first step on a new rig)
+%   dap_doctor       - Say what is wrong with this machine before an experiment does
+%   dap_doctor_probe - What dap_doctor asks the system, one question a call
+%
 % Samples are signed 16-bit counts; a tick is 10 ms. DAPL files named
 % without a folder come from "/home/labrig/matlab/intrfc/dap/" unless the
 % command's help says the current folder. Type "help <command>" for more.
