@@ -7,6 +7,7 @@
 
 #include "dapsim/control.h"
 #include "real.h"
+#include "rig_files.h"
 #include "simulator.h"
 #include "text.h"
 
@@ -286,6 +287,16 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       return ok();
     }
     return refuse("unknown fault: " + line);
+  }
+  if (verb == "node" || verb == "dapl") {
+    // What stat finds at the rig's paths; a node's opens follow it.
+    int node = -1;
+    std::optional<int> open_error;
+    if (!rig_files().control(t, reply, &node, &open_error))
+      return false;
+    if (node >= 0)
+      devices_.faults(node).missing = open_error;
+    return true;
   }
   if (verb == "freespace") {
     if (n < 2)

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "real.h"
+#include "rig_files.h"
 #include "session.h"
 #include "simulator.h"
 
@@ -55,7 +56,7 @@ Target classify(const char *path) {
     if (n.compare(0, directory.size(), directory) == 0 &&
         (n.size() == directory.size() || n[directory.size()] == '/')) {
       target.redirected = true;
-      target.path = dapsim::dapl_folder() + n.substr(directory.size());
+      target.path = dapsim::rig_files().served_dapl(n.substr(directory.size()));
     }
   }
   return target;
