@@ -38,6 +38,12 @@ constexpr std::int64_t kTickLimit = std::int64_t{1} << 40;
 
 } // namespace
 
+// A node's opens fail as what is at its path says (nothing, a folder, a
+// device not this user's).
+void Simulator::reopen_as_found(int node) {
+  devices_.faults(node).missing = rig_files().open_error(node);
+}
+
 bool Simulator::control(const std::string &line, std::string *reply) {
   std::string error;
   const auto parsed = text::tokenize(line, &error);
@@ -190,6 +196,8 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   if (verb == "fault") {
     if (n == 2 && text::lower(t[1].text) == "clear") {
       devices_.clear_faults();
+      reopen_as_found(kTextNode);
+      reopen_as_found(kBinaryNode);
       return ok();
     }
     const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
@@ -289,13 +297,10 @@ bool Simulator::control(const std::string &line, std::string *reply) {
     return refuse("unknown fault: " + line);
   }
   if (verb == "node" || verb == "dapl") {
-    // What stat finds at the rig's paths; a node's opens follow it.
-    int node = -1;
-    std::optional<int> open_error;
-    if (!rig_files().control(t, reply, &node, &open_error))
+    if (!rig_files().control(t, reply))
       return false;
-    if (node >= 0)
-      devices_.faults(node).missing = open_error;
+    if (verb == "node" && n == 3)
+      reopen_as_found(*parse_node(t[1]));
     return true;
   }
   if (verb == "freespace") {

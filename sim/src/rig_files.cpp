@@ -146,8 +146,21 @@ int RigFiles::access_node(int node, int how) const {
   return 0;
 }
 
-bool RigFiles::control(const std::vector<text::Token> &t, std::string *reply, int *node,
-                       std::optional<int> *open_error) {
+std::optional<int> RigFiles::open_error(int node) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  switch (nodes_[node]) {
+  case NodeEntry::missing:
+    return ENOENT;
+  case NodeEntry::folder:
+    return EISDIR;
+  case NodeEntry::denied:
+    return EACCES;
+  default:
+    return std::nullopt;
+  }
+}
+
+bool RigFiles::control(const std::vector<text::Token> &t, std::string *reply) {
   const std::string verb = text::lower(t[0].text);
   const std::size_t n = t.size();
   auto refuse = [&](const std::string &message) {
@@ -162,19 +175,18 @@ bool RigFiles::control(const std::vector<text::Token> &t, std::string *reply, in
     }
     const std::string which = n == 3 ? text::lower(t[1].text) : std::string();
     const std::string what = n == 3 ? text::lower(t[2].text) : std::string();
-    const int chosen = which == "accel0" ? kTextNode : which == "accel1" ? kBinaryNode : -1;
-    static const std::map<std::string, std::pair<NodeEntry, int>> entries = {
-        {"device", {NodeEntry::device, 0}},
-        {"missing", {NodeEntry::missing, ENOENT}},
-        {"file", {NodeEntry::file, 0}},
-        {"folder", {NodeEntry::folder, EISDIR}},
-        {"denied", {NodeEntry::denied, EACCES}}};
+    const int chosen = which == "accel0" || which == "text"                       ? kTextNode
+                       : which == "accel1" || which == "binary" || which == "bin" ? kBinaryNode
+                                                                                  : -1;
+    static const std::map<std::string, NodeEntry> entries = {{"device", NodeEntry::device},
+                                                             {"missing", NodeEntry::missing},
+                                                             {"file", NodeEntry::file},
+                                                             {"folder", NodeEntry::folder},
+                                                             {"denied", NodeEntry::denied}};
     const auto it = entries.find(what);
     if (chosen < 0 || it == entries.end())
       return refuse("usage: node | node accel0|accel1 device|missing|file|folder|denied");
-    nodes_[chosen] = it->second.first;
-    *node = chosen;
-    *open_error = it->second.second != 0 ? std::optional<int>(it->second.second) : std::nullopt;
+    nodes_[chosen] = it->second;
     reply->clear();
     return true;
   }

@@ -52,11 +52,12 @@ public:
   // access() of a device node with `how` (F_OK, or R_OK|W_OK|X_OK bits).
   int access_node(int node, int how) const;
 
-  // Control commands "node ..." and "dapl ...". For "node", *open_error
-  // becomes what an open of the node is now to fail with (nullopt: it
-  // opens), so that opens agree with what stat finds.
-  bool control(const std::vector<text::Token> &t, std::string *reply, int *node,
-               std::optional<int> *open_error);
+  // What an open of the node fails with, so that opens agree with what
+  // stat finds (nullopt: it opens).
+  std::optional<int> open_error(int node) const;
+
+  // Control commands "node ..." and "dapl ...".
+  bool control(const std::vector<text::Token> &t, std::string *reply);
 
 private:
   std::string describe_nodes() const;

@@ -181,6 +181,7 @@ private:
 
   // The control language (control.cpp).
   bool control(const std::string &line, std::string *reply);
+  void reopen_as_found(int node);
 
   // A recorded session played in the board model's place (replay.h).
   bool replay_start(const std::string &path, bool strict, std::string *reply);

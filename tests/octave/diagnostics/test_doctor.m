@@ -68,9 +68,10 @@ dapsim('reset');
 dapsim('fault missing accel0 EBUSY');
 assert(dap_doctor('quiet'));
 
-% The commands meet what the doctor found.
+% The commands meet what the doctor found, faults cleared or not.
 dapsim('reset');
 dapsim('node accel0 denied');
+dapsim('fault clear');
 assert(~isempty(strfind(evalc('BrdCmd(''x'')'), 'Error opening accel0, errno=13')));
 dapsim('reset');
 dapsim('dapl notfile spiker.dap');
@@ -112,12 +113,20 @@ rmdir(stale, 's');
 [~, r] = dap_doctor('quiet');
 assert(strcmp(r(2).status, 'OK'), r(2).detail);
 
-% Usage.
+% Usage, the doctor's and the board's.
 try
   dap_doctor('loud');
   error('accepted');
 catch err
   assert(strcmp(err.identifier, 'dap:usage'), err.message);
+end
+for bad = {'node accel2 missing', 'node accel0 gone', 'dapl notfile', 'dapl missing a/b.dap'}
+  try
+    dapsim(bad{1});
+    error('accepted: %s', bad{1});
+  catch err
+    assert(strcmp(err.identifier, 'dapsim:command'), err.message);
+  end
 end
 
 % From a shell: the exit status, and the recorder named.
