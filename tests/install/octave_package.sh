@@ -2,9 +2,10 @@
 # The Octave package as a lab machine takes it: a tarball of sources only,
 # which "pkg install" compiles with this Octave's mkoctfile into a scratch
 # package prefix; after "pkg load dap" every command of the build is there,
-# from the package, with its help, exporting only its two entry points; a
-# script rehearsed with dap_rehearse runs on the simulated board built with
-# the package, and a failing one fails. Nothing outside the scratch folder
+# from the package, with its help, exporting only its two entry points, and
+# the rig check finds them so; a script rehearsed with dap_rehearse runs on
+# the simulated board built with the package (where the rig check finds
+# nothing wrong), and a failing one fails. Nothing outside the scratch folder
 # is touched: HOME points into it too.
 #   octave_package.sh <package.tar.gz> <build> <version>
 set -euo pipefail
@@ -31,6 +32,7 @@ done
 folder="$work/lab's scripts"
 mkdir -p "$folder"
 cat >"$folder/rehearsed.m" <<'EOM'
+assert(dap_doctor('quiet'), 'dap_doctor on the package''s simulated board');
 BrdCmd('start laba');
 assert(strcmp(dapsim('written accel0'), '73 74 61 72 74 20 6c 61 62 61 0d'));
 fclose(fopen('rehearsed', 'w'));
@@ -57,6 +59,10 @@ OMP_NUM_THREADS=2 DAP_PACKAGE=$package PKG_DIR=$work/pkg \
     assert(strcmp(dap_version(), getenv('EXPECTED_VERSION')));
     assert(~isempty(strfind(help('dap'), 'SwpRead')), 'help dap');
     assert(any(strcmp(lookfor('sweep'), 'SwpRead')), 'lookfor sweep');
+    % The rig check finds the package's commands built for this Octave (no
+    % board here: the rest is the rig's business).
+    [~, r] = dap_doctor('quiet');
+    assert(strcmp(r(2).status, 'OK'), 'dap_doctor: %s', r(2).detail);
     listing = fopen(getenv('PLUGINS'), 'w');
     for name = strsplit(getenv('COMMANDS'))
       found = which(name{1});
