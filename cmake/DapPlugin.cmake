@@ -37,6 +37,7 @@ find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
 set(DAP_MEX_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/mex_exports.map)
 set(DAP_MATLAB_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/matlab_exports.map)
 set(DAP_MEX_VERSION_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/mex_version.c)
+set(DAP_BUILD_STAMP_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/build_stamp.c)
 set(DAP_MATLAB_LINK_DIR ${CMAKE_BINARY_DIR}/mex_matlab_link)
 set(DAP_MATLAB_DIR ${CMAKE_BINARY_DIR}/matlab)
 
@@ -103,8 +104,8 @@ function(dap_matlab_runtime_options target)
 endfunction()
 
 # dap_stamp_build(<target> <host>): the release and the host a plug-in is
-# built for (bare words: octave-api-v57, matlab), in the stamp its version
-# source carries.
+# built for (bare words: octave-api-v57, matlab), in the stamp every plug-in
+# carries (dap_link/src/build_stamp.c).
 function(dap_stamp_build target host)
   target_compile_definitions(${target} PRIVATE DAP_RELEASE=${PROJECT_VERSION} DAP_HOST=${host})
 endfunction()
@@ -171,6 +172,7 @@ function(dap_add_matlab_plugin name output_dir link_library help_source)
   if(NOT defined_by_matlab)
     target_sources(${target} PRIVATE ${DAP_MEX_VERSION_SOURCE})
   endif()
+  target_sources(${target} PRIVATE ${DAP_BUILD_STAMP_SOURCE})
   dap_stamp_build(${target} matlab)
   # matlab_add_mex puts MATLAB's own export map in LINK_FLAGS; a second
   # anonymous version script cannot be combined with ours, so ours replaces
@@ -215,7 +217,7 @@ function(dap_add_plugin name)
   endif()
 
   # Compiled once against Octave's mex.h, linked for each host below.
-  add_library(obj_${name} OBJECT ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE})
+  add_library(obj_${name} OBJECT ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE} ${DAP_BUILD_STAMP_SOURCE})
   target_include_directories(obj_${name} SYSTEM PRIVATE ${OCTAVE_INCLUDE_DIR})
   target_link_libraries(obj_${name} PRIVATE ${link_library})
   dap_stamp_build(obj_${name} octave-${OCTAVE_API_VERSION})
