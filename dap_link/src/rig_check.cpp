@@ -190,19 +190,32 @@ DriverReport ask_driver(const char *path) {
 ClockReport measure_clock(int ticks, double limit_seconds) {
   ClockReport report;
   report.ticks_per_second_declared = sysconf(_SC_CLK_TCK);
+  // Each reading of the tick counter is timed between two readings of the
+  // system's clock; one that took long (the process was preempted between
+  // them) says nothing of when its tick came, and is taken again.
+  auto read = [](std::uint32_t *tick) {
+    for (int attempt = 0;; ++attempt) {
+      const double before = monotonic_seconds();
+      *tick = ticks_now();
+      const double after = monotonic_seconds();
+      if (after - before < 0.001 || attempt == 10)
+        return after;
+    }
+  };
   // Starts on a tick's edge, so that the span measured is whole ticks.
-  const std::uint32_t first = ticks_now();
-  double edge_limit = monotonic_seconds() + limit_seconds;
+  std::uint32_t first = 0;
+  double now = read(&first);
+  const double edge_limit = now + limit_seconds;
   std::uint32_t start = first;
-  while (start == first && monotonic_seconds() < edge_limit)
-    start = ticks_now();
-  const double began = monotonic_seconds();
+  while (start == first && now < edge_limit)
+    now = read(&start);
+  const double began = now;
   const double end = began + limit_seconds;
   std::int32_t passed = 0;
-  double now = began;
   while (passed < ticks && now < end) {
-    passed = ticks_since(start);
-    now = monotonic_seconds();
+    std::uint32_t tick = 0;
+    now = read(&tick);
+    passed = tick_difference(tick, start);
   }
   report.ticks = passed;
   report.seconds = now - began;

@@ -87,8 +87,8 @@ assert(isempty(s));
 % The clock measured in real time, as on a rig.
 real_clock = doctor_under({'clock real'});
 assert(all(strcmp({real_clock.status}, 'OK')));
-assert(~isempty(regexp(real_clock(end).detail, '^times\(\) runs at (9\d|1[01]\d) ticks a second$', ...
-                       'once')), real_clock(end).detail);
+assert(~isempty(regexp(real_clock(end).detail, '^times\(\) runs at \d+ ticks a second$', 'once')), ...
+       real_clock(end).detail);
 
 % Plug-ins from elsewhere ahead of the release's own: one from another
 % release, one that does not load.
