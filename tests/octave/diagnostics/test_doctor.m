@@ -34,7 +34,10 @@ assert(all(strcmp({r.status}, 'OK')), out);
 lines = strsplit(strtrim(out), "\n");
 assert(strncmp(lines{1}, 'dap_doctor: rehearsal on the simulated board', 44), lines{1});
 assert(strncmp(lines{end}, 'dap_doctor: all 7 checks OK', 27), lines{end});
-assert(~isempty(regexp(out, 'OK +commands +\d+ commands of release ', 'once')), out);
+% It knows every plug-in of the build.
+plugins = numel(dir(fullfile(getenv('DAP_BUILD_DIR'), 'mex', '*.mex')));
+assert(~isempty(regexp(out, sprintf('OK +commands +%d commands of release %s in ', plugins, ...
+                                    dap_version()), 'once')), out);
 events = regexp(sim_trace(), '^\d+ (\S+) (\S+)', 'tokens', 'once');
 events = cellfun(@(e) [e{1} ' ' e{2}], events, 'UniformOutput', false);
 assert(isequal(events, {'open accel0', 'ioctl accel0', 'ioctl accel0', 'ioctl accel0', ...
