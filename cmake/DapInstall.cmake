@@ -1,9 +1,9 @@
 # Installation and the Octave package.
 #
 # Installed layout under the prefix P (the README documents it):
-#   P/lib/dap/mex/           the commands, their help, Contents.m, dap.m and
-#                            dap_version.m: the one folder an Octave user adds
-#                            to the path
+#   P/lib/dap/mex/           the commands, their help, Contents.m, dap.m,
+#                            dap_version.m and the rig check dap_doctor.m: the
+#                            one folder an Octave user adds to the path
 #   P/lib/dap/matlab/        the same for MATLAB (built only when CMake finds
 #                            MATLAB), and in its diagnostics/ the diagnostics
 #   P/lib/dap/diagnostics/   diagnostic plug-ins and programs, off every default
@@ -74,6 +74,21 @@ foreach(plugin ${DAP_INSTALL_PLUGINS})
 endforeach()
 
 install(FILES ${DAP_COMMAND_HELP} ${DAP_VERSION_FUNCTION} DESTINATION ${DAP_INSTALL_MEXDIR})
+
+# The rig check, beside the commands it checks: it names every command of
+# this release, as this build makes them.
+set(names "")
+foreach(plugin ${DAP_COMMAND_PLUGINS})
+  get_target_property(name ${plugin} OUTPUT_NAME)
+  list(APPEND names "'${name}'")
+endforeach()
+list(JOIN names ", ...\n           " DAP_DOCTOR_COMMANDS)
+set(DAP_DOCTOR_FUNCTION ${CMAKE_BINARY_DIR}/mex/dap_doctor.m)
+configure_file(${CMAKE_SOURCE_DIR}/diagnostics/doctor/dap_doctor.m.in ${DAP_DOCTOR_FUNCTION} @ONLY)
+if(Matlab_FOUND)
+  configure_file(${CMAKE_SOURCE_DIR}/diagnostics/doctor/dap_doctor.m.in
+                 ${DAP_MATLAB_DIR}/dap_doctor.m @ONLY)
+endif()
 
 # The MATLAB folder as built: the commands with everything beside them, and
 # the diagnostics in its diagnostics/. Its own component, so that it can be

@@ -37,6 +37,7 @@ foreach(family "board:Board control" "sweep:Short-record sessions"
   endforeach()
 endforeach()
 string(APPEND DAP_INDEX "Version\n dap_version\n")
+string(APPEND DAP_INDEX "Rig check\n dap_doctor\n dap_doctor_probe\n")
 string(APPEND DAP_INDEX "Rehearsal on the simulated board\n dap_rehearse\n dapsim\n")
 foreach(help ${DAP_SIM_HELP})
   get_filename_component(name ${help} NAME_WE)
@@ -158,6 +159,7 @@ endfunction()
 
 # sources.mk: what package/Makefile compiles, as this build compiles it.
 set(DAP_SOURCES_MK "# Written by the DAP suite's CMake build from its target lists.\n")
+dap_make_variable(DAP_SOURCES_MK DAP_VERSION ${PROJECT_VERSION})
 dap_package_files(channel_sources dap_channel)
 list(FILTER channel_sources INCLUDE REGEX "\\.(c|cpp)$")
 dap_package_files(guard_sources dap_link)
@@ -230,14 +232,14 @@ dap_write_if_changed(${DAP_PACKAGE_WORK}/src.txt "${text}\n")
 
 # Octave finds a plug-in's help only in a .m file beside it: the plug-ins'
 # help goes to src/help/, which the Makefile copies to where pkg puts the
-# plug-ins. The rest goes to inst/: the contents and the version function,
+# plug-ins. The rest goes to inst/: the contents, the version function, the rig check,
 # the simulator's helpers, the rehearsal command, the sample DAPL files.
 list(JOIN DAP_PACKAGE_HELP "\n" text)
 dap_write_if_changed(${DAP_PACKAGE_WORK}/help.txt "${text}\n")
 file(GLOB DAP_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/dapl/*.dap
      ${CMAKE_SOURCE_DIR}/examples/*.m ${CMAKE_SOURCE_DIR}/examples/*.ses)
 set(DAP_PACKAGE_INST ${CMAKE_BINARY_DIR}/mex/Contents.m ${CMAKE_BINARY_DIR}/mex/dap.m
-    ${DAP_VERSION_FUNCTION} ${DAP_SIM_HELP} ${CMAKE_SOURCE_DIR}/package/dap_rehearse.m)
+    ${DAP_VERSION_FUNCTION} ${DAP_DOCTOR_FUNCTION} ${DAP_SIM_HELP} ${CMAKE_SOURCE_DIR}/package/dap_rehearse.m)
 list(REMOVE_ITEM DAP_PACKAGE_INST ${DAP_PACKAGE_HELP})
 list(JOIN DAP_PACKAGE_INST "\n" text)
 dap_write_if_changed(${DAP_PACKAGE_WORK}/inst.txt "${text}\n")

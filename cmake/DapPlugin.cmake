@@ -26,12 +26,18 @@ if(NOT EXISTS "${OCTAVE_INCLUDE_DIR}/mex.h")
   message(FATAL_ERROR "mex.h not found in '${OCTAVE_INCLUDE_DIR}'")
 endif()
 message(STATUS "Octave MEX headers: ${OCTAVE_INCLUDE_DIR}")
+# The interface version of the Octave the plug-ins are built for: part of
+# every plug-in's build stamp, so that a rig check names one built for
+# another Octave.
+execute_process(COMMAND ${MKOCTFILE_EXECUTABLE} -p API_VERSION
+                OUTPUT_VARIABLE OCTAVE_API_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 find_package(Matlab QUIET COMPONENTS MX_LIBRARY)
 
 set(DAP_MEX_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/mex_exports.map)
 set(DAP_MATLAB_EXPORTS ${CMAKE_CURRENT_LIST_DIR}/matlab_exports.map)
 set(DAP_MEX_VERSION_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/mex_version.c)
+set(DAP_BUILD_STAMP_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dap_link/src/build_stamp.c)
 set(DAP_MATLAB_LINK_DIR ${CMAKE_BINARY_DIR}/mex_matlab_link)
 set(DAP_MATLAB_DIR ${CMAKE_BINARY_DIR}/matlab)
 
@@ -97,6 +103,13 @@ function(dap_matlab_runtime_options target)
   target_link_options(${target} PRIVATE -static-libstdc++ -Wl,--gc-sections)
 endfunction()
 
+# dap_stamp_build(<target> <host>): the release and the host a plug-in is
+# built for (bare words: octave-api-v57, matlab), in the stamp every plug-in
+# carries (dap_link/src/build_stamp.c).
+function(dap_stamp_build target host)
+  target_compile_definitions(${target} PRIVATE DAP_RELEASE=${PROJECT_VERSION} DAP_HOST=${host})
+endfunction()
+
 # dap_add_help_file(<source .m> <output dir> <copy target> [<file name>])
 #   Copies a help file into <output dir> (as <file name>, by default the
 #   source's own), again whenever it changes; the custom target <copy
@@ -159,6 +172,8 @@ function(dap_add_matlab_plugin name output_dir link_library help_source)
   if(NOT defined_by_matlab)
     target_sources(${target} PRIVATE ${DAP_MEX_VERSION_SOURCE})
   endif()
+  target_sources(${target} PRIVATE ${DAP_BUILD_STAMP_SOURCE})
+  dap_stamp_build(${target} matlab)
   # matlab_add_mex puts MATLAB's own export map in LINK_FLAGS; a second
   # anonymous version script cannot be combined with ours, so ours replaces
   # it (matlab_exports.map keeps MATLAB's API-version entry point).
@@ -202,9 +217,10 @@ function(dap_add_plugin name)
   endif()
 
   # Compiled once against Octave's mex.h, linked for each host below.
-  add_library(obj_${name} OBJECT ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE})
+  add_library(obj_${name} OBJECT ${P_SOURCES} ${DAP_MEX_VERSION_SOURCE} ${DAP_BUILD_STAMP_SOURCE})
   target_include_directories(obj_${name} SYSTEM PRIVATE ${OCTAVE_INCLUDE_DIR})
   target_link_libraries(obj_${name} PRIVATE ${link_library})
+  dap_stamp_build(obj_${name} octave-${OCTAVE_API_VERSION})
 
   set(target mex_${name})
   dap_link_plugin(${target} ${name} ${P_OUTPUT_DIR} DAP_PLUGINS "${link_library}")

@@ -41,6 +41,10 @@
 %   StimResp     - Three stimulus passes, events per channel (300 x 9)
 %   StimResp2    - One stimulus pass with eight thresholds (300 x 9)
 %
+% Rig check (first step on a new rig)
+%   dap_doctor       - Say what is wrong with this machine before an experiment does
+%   dap_doctor_probe - What dap_doctor asks the system, one question a call
+%
 % Rehearsal: any script runs on the simulated DAP board, without the
 % hardware: dap_rehearse('my_session.m') in the Octave package,
 % octave-sim my_session.m from a shell otherwise (help dap_rehearse,

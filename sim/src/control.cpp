@@ -7,6 +7,7 @@
 
 #include "dapsim/control.h"
 #include "real.h"
+#include "rig_files.h"
 #include "simulator.h"
 #include "text.h"
 
@@ -36,6 +37,12 @@ std::optional<std::int64_t> parse_count(const Token &t, std::int64_t min, std::i
 constexpr std::int64_t kTickLimit = std::int64_t{1} << 40;
 
 } // namespace
+
+// A node's opens fail as what is at its path says (nothing, a folder, a
+// device not this user's).
+void Simulator::reopen_as_found(int node) {
+  devices_.faults(node).missing = rig_files().open_error(node);
+}
 
 bool Simulator::control(const std::string &line, std::string *reply) {
   std::string error;
@@ -189,6 +196,8 @@ bool Simulator::control(const std::string &line, std::string *reply) {
   if (verb == "fault") {
     if (n == 2 && text::lower(t[1].text) == "clear") {
       devices_.clear_faults();
+      reopen_as_found(kTextNode);
+      reopen_as_found(kBinaryNode);
       return ok();
     }
     const std::string kind = n >= 3 ? text::lower(t[1].text) : std::string();
@@ -286,6 +295,13 @@ bool Simulator::control(const std::string &line, std::string *reply) {
       return ok();
     }
     return refuse("unknown fault: " + line);
+  }
+  if (verb == "node" || verb == "dapl") {
+    if (!rig_files().control(t, reply))
+      return false;
+    if (verb == "node" && n == 3)
+      reopen_as_found(*parse_node(t[1]));
+    return true;
   }
   if (verb == "freespace") {
     if (n < 2)

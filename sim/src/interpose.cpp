@@ -20,6 +20,7 @@
 #include <string>
 
 #include "real.h"
+#include "rig_files.h"
 #include "session.h"
 #include "simulator.h"
 
@@ -51,7 +52,7 @@ Target classify(const char *path) {
     target.node = dapsim::kBinaryNode;
   } else if (c.dapl) {
     target.redirected = true;
-    target.path = dapsim::dapl_folder() + c.in_directory;
+    target.path = dapsim::rig_files().served_dapl(c.in_directory);
   }
   return target;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "rig_files.h"
 #include "text.h"
 
 #ifndef DAPSIM_DEFAULT_DAPL_DIR
@@ -91,6 +92,7 @@ void Simulator::power_on() {
   // The tasks stop first: what they say as they stop goes with the buffers.
   board_.power_on(default_seed_);
   devices_.power_on();
+  rig_files().power_on();
   host_.power_on();
   loader_ = LoaderScenario{};
   scheduled_.clear();

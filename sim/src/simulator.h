@@ -85,6 +85,10 @@ public:
   // lock-free, as the host may wait for its children in a signal handler.
   bool loaders_spawned() const { return loaders_spawned_.load() > 0; }
 
+  // Whether the scenario has the board loader missing (what stat finds at
+  // its path follows it; interpose_files.cpp).
+  bool loader_missing();
+
   // A file of the DAPL directory was opened (its name as the host gave it):
   // `result` is what the open returned, `error` its errno.
   void replay_dapl(const char *path, int result, int error);
@@ -176,6 +180,7 @@ private:
 
   // The control language (control.cpp).
   bool control(const std::string &line, std::string *reply);
+  void reopen_as_found(int node);
 
   // A recorded session played in the board model's place (replay.h).
   bool replay_start(const std::string &path, bool strict, std::string *reply);

@@ -150,6 +150,13 @@ Array Array::row(std::vector<double> values) {
   return matrix(1, n, std::move(values));
 }
 
+const Array *Array::field(const std::string &name) const {
+  for (std::size_t i = 0; i < field_names.size(); ++i)
+    if (field_names[i] == name)
+      return &field_values[i];
+  return nullptr;
+}
+
 Array Array::string(const std::string &text) {
   Array a;
   a.kind = Kind::text;
@@ -341,6 +348,59 @@ mxArray *mxCreateDoubleMatrix(mwSize rows, mwSize columns, mxComplexity complexi
       new Array(Array::matrix(static_cast<std::size_t>(rows), static_cast<std::size_t>(columns)));
   call.created.push_back(a);
   return a;
+}
+
+static mxArray *created(Array value, const char *function) {
+  auto &call = current(function);
+  auto *a = new Array(std::move(value));
+  call.created.push_back(a);
+  return a;
+}
+
+mxArray *mxCreateDoubleScalar(double value) {
+  return created(Array::row({value}), "mxCreateDoubleScalar");
+}
+
+mxArray *mxCreateLogicalScalar(mxLogical value) {
+  return created(Array::row({value ? 1.0 : 0.0}), "mxCreateLogicalScalar");
+}
+
+mxArray *mxCreateString(const char *text) {
+  return created(Array::string(text != nullptr ? text : ""), "mxCreateString");
+}
+
+mxArray *mxCreateStructMatrix(mwSize rows, mwSize columns, int fields, const char **names) {
+  Array s;
+  s.kind = Array::Kind::structure;
+  s.rows = static_cast<std::size_t>(rows);
+  s.columns = static_cast<std::size_t>(columns);
+  if (rows != 1 || columns != 1)
+    current("mxCreateStructMatrix").outcome.misuse.push_back("only 1 x 1 structs are served");
+  for (int i = 0; i < fields; ++i) {
+    s.field_names.emplace_back(names[i]);
+    s.field_values.emplace_back();
+  }
+  return created(std::move(s), "mxCreateStructMatrix");
+}
+
+// The struct takes the value over: the call no longer owns it.
+void mxSetField(mxArray *structure, mwIndex index, const char *name, mxArray *value) {
+  auto &call = current("mxSetField");
+  Array *s = array_of(structure);
+  auto owned = std::find(call.created.begin(), call.created.end(), static_cast<Array *>(value));
+  if (s->kind != Array::Kind::structure || index != 0 || owned == call.created.end()) {
+    call.outcome.misuse.push_back("mxSetField on what is no struct, or of an array not the call's");
+    return;
+  }
+  for (std::size_t i = 0; i < s->field_names.size(); ++i) {
+    if (s->field_names[i] == name) {
+      s->field_values[i] = std::move(**owned);
+      delete *owned;
+      call.created.erase(owned);
+      return;
+    }
+  }
+  call.outcome.misuse.push_back(std::string("mxSetField of a field the struct lacks: ") + name);
 }
 
 void mxDestroyArray(mxArray *array) {

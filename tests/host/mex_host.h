@@ -26,14 +26,21 @@ extern "C" bool utIsInterruptPending();
 
 namespace mexhost {
 
-// A MATLAB value: a real double matrix or a character array, column-major.
+// A MATLAB value: a real double matrix, a character array (column-major),
+// or a struct of one element. A logical is a double here.
 struct Array {
-  enum class Kind { real_double, text };
+  enum class Kind { real_double, text, structure };
   Kind kind = Kind::real_double;
   std::size_t rows = 0;
   std::size_t columns = 0;
   std::vector<double> values;
   std::string text;
+  std::vector<std::string> field_names;
+  std::vector<Array> field_values;
+
+  // The field's value; nullptr when the struct has no such field (or none
+  // was set).
+  const Array *field(const std::string &name) const;
 
   static Array matrix(std::size_t rows, std::size_t columns, std::vector<double> values = {});
   static Array row(std::vector<double> values);

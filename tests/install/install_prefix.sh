@@ -17,7 +17,7 @@ fail() {
 echo "== cmake --install"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in lib/dap/mex/dap_version.m lib/dap/diagnostics/hello.mex lib/dap/diagnostics/test \
+for f in lib/dap/mex/dap_version.m lib/dap/mex/dap_doctor.m lib/dap/diagnostics/hello.mex lib/dap/diagnostics/test \
          lib/dap/diagnostics/holdtimer lib/dap/sim/libdapsim.so lib/dap/sim/dapsim.mex \
          lib/dap/sim/dapsim_trace.m share/dap/dapl/shrtrec.dap bin/octave-sim \
          share/doc/dap/README.md; do
@@ -41,6 +41,7 @@ cat >"$work/installed.m" <<'EOM'
 assert(strcmp(dap_version(), getenv('EXPECTED_VERSION')));
 assert(~isempty(strfind(help('dap'), 'SwpRead')), 'help dap');
 assert(~isempty(strfind(help('dapsim'), getenv('EXPECTED_MANUAL'))), 'help dapsim names its manual');
+assert(dap_doctor('quiet'), 'dap_doctor on the installed tree');
 BrdLoad('probe');
 assert(strcmp(strtrim(dapsim('variable PROBE')), '7'));
 printf('%s\n', which('BrdLoad'));

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The MATLAB build, configured with -DMatlab_ROOT_DIR as a lab user would,
 # against a stand-in MATLAB (matlab_standin.sh) through CMake's own
-# FindMatlab: one folder of plug-ins with their help, Contents.m, dap.m and
-# dap_version.m, the diagnostics in its diagnostics/, all installed by
+# FindMatlab: one folder of plug-ins with their help, Contents.m, dap.m,
+# dap_version.m and dap_doctor.m, the diagnostics in its diagnostics/, all installed by
 # "cmake --install"; each plug-in exports what MATLAB looks for and nothing
 # else. Then a MATLAB whose mex.h defines a poisoned name as a macro and
-# whose version source defines mexVersion still builds a command.
+# whose version source defines mexVersion still builds a command, with its
+# build stamp.
 #   matlab_build.sh <source dir> <Octave build dir>
 set -euo pipefail
 source_dir=$1 octave_build=$2
@@ -35,11 +36,12 @@ commands=0
 for plugin in "$octave_build"/mex/*.mex; do
   name=$(basename "$plugin" .mex)
   [ -f "$folder/$name.mexa64" ] || fail "$name.mexa64 is not installed"
-  cmp -s "$source_dir"/commands/*/"$name.m" "$folder/$name.m" || fail "$name.m is not installed"
+  help=$(ls "$source_dir"/commands/*/"$name.m" "$source_dir/diagnostics/doctor/$name.m" 2>/dev/null || true)
+  cmp -s "$help" "$folder/$name.m" || fail "$name.m is not installed"
   commands=$((commands + 1))
 done
 [ "$(find "$folder" -name '*.mexa64' | wc -l)" -eq $((commands + 5)) ] || fail "other plug-ins installed"
-for f in Contents.m dap.m dap_version.m diagnostics/hello.mexa64 diagnostics/hello.m \
+for f in Contents.m dap.m dap_version.m dap_doctor.m diagnostics/hello.mexa64 diagnostics/hello.m \
          diagnostics/spinsig.mexa64; do
   [ -f "$folder/$f" ] || fail "$f is not installed"
 done
@@ -56,4 +58,6 @@ cmake --build "$work/build2" --target matlab_BrdCmd >"$work/build2.log" 2>&1 ||
   { tail -40 "$work/build2.log" >&2; fail "build with the poisoned macro"; }
 version=$(nm -D --defined-only "$work/build2/matlab/BrdCmd.mexa64" | grep -c ' mexVersion$')
 [ "$version" -eq 1 ] || fail "mexVersion defined $version times"
+# ... and carries the build stamp the rig check reads.
+grep -aq 'dap-build [0-9.]* matlab' "$work/build2/matlab/BrdCmd.mexa64" || fail "BrdCmd.mexa64 has no build stamp"
 echo ok

@@ -2,9 +2,10 @@
 # The Octave package as a lab machine takes it: a tarball of sources only,
 # which "pkg install" compiles with this Octave's mkoctfile into a scratch
 # package prefix; after "pkg load dap" every command of the build is there,
-# from the package, with its help, exporting only its two entry points; a
-# script rehearsed with dap_rehearse runs on the simulated board built with
-# the package, and a failing one fails; the packaged example session
+# from the package, with its help, exporting only its two entry points, and
+# the rig check finds them so; a script rehearsed with dap_rehearse runs on
+# the simulated board built with the package (where the rig check finds
+# nothing wrong), and a failing one fails; the packaged example session
 # replays exactly from the install, and a script that does not match it
 # fails with status 3. A machine without the compiler is told so before
 # make runs. Nothing outside the scratch folder is touched: HOME points
@@ -34,6 +35,7 @@ done
 folder="$work/lab's scripts"
 mkdir -p "$folder"
 cat >"$folder/rehearsed.m" <<'EOM'
+assert(dap_doctor('quiet'), 'dap_doctor on the package''s simulated board');
 BrdCmd('start laba');
 assert(strcmp(dapsim('written accel0'), '73 74 61 72 74 20 6c 61 62 61 0d'));
 fclose(fopen('rehearsed', 'w'));
@@ -76,6 +78,10 @@ OMP_NUM_THREADS=2 DAP_PACKAGE=$package PKG_DIR=$work/pkg \
     assert(~isempty(strfind(help('dap'), 'dap_rehearse')), 'help dap names no rehearsal');
     assert(any(strcmp(lookfor('triggered'), 'SmartRead')), 'lookfor triggered');
     assert(any(strcmp(lookfor('sweep'), 'SwpRead')), 'lookfor sweep');
+    % The rig check finds the package's commands built for this Octave (no
+    % board here: the rest is the rig's business).
+    [~, r] = dap_doctor('quiet');
+    assert(strcmp(r(2).status, 'OK'), 'dap_doctor: %s', r(2).detail);
     listing = fopen(getenv('PLUGINS'), 'w');
     for name = strsplit(getenv('COMMANDS'))
       found = which(name{1});
