@@ -41,7 +41,7 @@
 %   StimResp     - Three stimulus passes, events per channel (300 x 9)
 %   StimResp2    - One stimulus pass with eight thresholds (300 x 9)
 %
-% Rig check (first step on a new rig)
+% Rig check
 %   dap_doctor       - Say what is wrong with this machine before an experiment does
 %   dap_doctor_probe - What dap_doctor asks the system, one question a call
 %
