@@ -7,7 +7,9 @@
 %   directory), line feeds turned into carriage returns. The file defines
 %   the output that WaveData's tables are played through; WaveInit sends
 %   no start line of its own. A missing file is not sent: a warning
-%   names it (dap:programNotFound).
+%   names it (dap:programNotFound). A program the driver refuses (said,
+%   dap:writeFailed) is not on the board: run WaveInit again before
+%   WaveData, or its table meets whatever the board still runs.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing. A call lasts at least 0.2 s (the drains).
