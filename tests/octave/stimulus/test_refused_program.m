@@ -19,6 +19,16 @@ for fault = {'writefail accel0 EIO', 'shortwrite accel0 0'}
   end
 end
 
+% The stimulus-response runs: their programs refused whole, the start line
+% taken (an earlier program may still run), no pulse table goes out.
+for call = {'StimResp;', 'StimResp2(1:8);'}
+  dapsim('reset');
+  dapsim('fault writefail accel0 EIO count 3');
+  out = evalc(call{1});
+  assert(isempty(sim_trace('write accel1')), '%s: %s', call{1}, strjoin(sim_trace('write accel1'), "\n"));
+  assert(numel(regexp(out, 'warning: \w+: writing ')) == 1, '%s: %s', call{1}, out);
+end
+
 % Every write cut to 3 bytes: part of each line reached the board.
 dapsim('reset');
 dapsim('fault shortwrite accel0 3');
