@@ -34,7 +34,9 @@
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
 %   Warning: dap:writeFailed  the driver refused a write; if it took none
-%            of the start line, the call returns at once with zeros.
+%            of a program or of the start line, the call returns at once
+%            with zeros and sends no pulse table (the board may still run
+%            an earlier program that would play it).
 %
 %   Example:
 %     R = StimResp;                      % 300 x 9, after a little over 60 s

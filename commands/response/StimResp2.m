@@ -36,7 +36,9 @@
 %   Warnings: dap:drainFailed, dap:drainBounded, dap:transferBounded,
 %             dap:programNotFound, dap:readFailed.
 %   Warning: dap:writeFailed  the driver refused a write; if it took none
-%            of the start line, the call returns at once with zeros.
+%            of a program or of the start line, the call returns at once
+%            with zeros and sends no pulse table (the board may still run
+%            an earlier program that would play it).
 %
 %   Example:
 %     R = StimResp2([0 0 0 0 32767 32767 32767 32767]);   % after about 11.5 s

@@ -48,8 +48,15 @@ bool load_programs(const dap::ChannelSession &session, const char *event_program
   dap::reset_board(session.text(), session.binary());
   if (dap::interrupted())
     return false;
-  DAPSendFile(session.text(), kStimulusProgram);
-  DAPSendFile(session.text(), event_program);
+  bool stimulus_refused = false;
+  bool events_refused = false;
+  dap::send_file(session.text(), kStimulusProgram, &stimulus_refused);
+  dap::send_file(session.text(), event_program, &events_refused);
+  // A board that got none of a program starts nothing of ours, yet may still
+  // run an earlier one that would play the pulse table as a stimulus nobody
+  // started: nothing more is sent.
+  if (stimulus_refused || events_refused)
+    return false;
   return dap::wait_ticks(kSettleTicks);
 }
 

@@ -42,7 +42,9 @@ private:
 };
 
 // Resets the board and loads the stimulus program and `event_program`, then
-// lets the board settle. False when a Ctrl-C ended the call meanwhile.
+// lets the board settle. False when a Ctrl-C ended the call meanwhile, or
+// when the driver refused the whole of either program (said as any refused
+// write): nothing more is to be sent then.
 bool load_programs(const dap::ChannelSession &session, const char *event_program);
 
 // Writes the stimulus pulse table to the binary channel in one piece.

@@ -10,7 +10,9 @@
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing. A missing file is not sent: a warning names it
-%   (dap:programNotFound).
+%   (dap:programNotFound). A program the driver refuses (said,
+%   dap:writeFailed) is not on the board: run PairInit again before
+%   PairStart and PairSend, which send no program of their own.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.

@@ -51,7 +51,13 @@ void command(const dap::mex::Call &call) {
   if (stopped())
     return;
   // Deliberately a bare name: the experiment folder holds its own program.
-  DAPSendFile(session.text(), "twpls.dap");
+  bool refused = false;
+  dap::send_file(session.text(), "twpls.dap", &refused);
+  // A board that got none of its program starts nothing of ours, yet may
+  // still run an earlier one that would play our table as a stimulus nobody
+  // started: nothing more is sent.
+  if (refused)
+    return;
 
   for (int pass = 0; pass < kPasses && !stopped(); ++pass) {
     DAPWrite(session.binary(), table.bytes, sizeof table.bytes);

@@ -20,6 +20,13 @@
 %   <prefix>/share/dap/dapl installed, and in dapl/ of the Octave package's
 %   folder (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.
 %
+%   A program the driver refuses whole (it took none of it; said once,
+%   dap:writeFailed) never reached the board, which may still run an
+%   earlier program that would play the table as a stimulus nobody
+%   started: the call ends there, and no table and no "stop" are sent.
+%   A program taken in part may have started the board: the tables and
+%   "stop" go out as ever.
+%
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
 %   Ctrl-C ends the loop after the current 1-s pass and "stop" is still

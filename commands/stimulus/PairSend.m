@@ -12,7 +12,9 @@
 %   the room the driver reports free, whole entries only, and sends again
 %   what a write did not take. Returns once every entry is written: as
 %   long as the board takes to accept the table. Returns nothing and prints
-%   nothing on success. The tasks (PairInit, PairStart) must be running.
+%   nothing on success. The tasks (PairInit, PairStart) must be running:
+%   PairSend sends no program or start line of its own, so when PairInit
+%   or PairStart said dap:writeFailed, run them again first.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.

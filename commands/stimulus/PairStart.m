@@ -8,7 +8,9 @@
 %   no command of the family stops them.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
-%   nothing; a call lasts 0.1 s. The board's answer is not read.
+%   nothing; a call lasts 0.1 s. The board's answer is not read. A start
+%   line the driver refuses (said, dap:writeFailed) starts nothing: run
+%   PairStart again before PairSend.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.

@@ -11,7 +11,9 @@
 %   Writes the 1204-byte table to the binary channel in one write and
 %   returns at once. Sends nothing on the text channel; the output defined
 %   by "test4.dap" (WaveInit) takes the table. Returns nothing and prints
-%   nothing, not even a failed write.
+%   nothing, not even a failed write. WaveData sends no program of its
+%   own: when WaveInit said dap:writeFailed, run it again first, or the
+%   table meets whatever the board still runs.
 %
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing is sent.

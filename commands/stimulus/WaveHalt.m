@@ -4,7 +4,8 @@
 %
 %   Sends "stop" on the text channel: the DAPL command that stops every
 %   running task, the output set up by WaveInit included. Returns at once;
-%   the board's answer is not read.
+%   the board's answer is not read. A "stop" the driver refuses (said,
+%   dap:writeFailed) stops nothing: the output plays on.
 %
 %   Takes no argument (any given is ignored), returns nothing, prints
 %   nothing.

@@ -7,7 +7,9 @@
 %   directory), line feeds turned into carriage returns. The file defines
 %   the output that WaveData's tables are played through; WaveInit sends
 %   no start line of its own. A missing file is not sent: a warning
-%   names it (dap:programNotFound).
+%   names it (dap:programNotFound). A program the driver refuses (said,
+%   dap:writeFailed) is not on the board: run WaveInit again before
+%   WaveData, or its table meets whatever the board still runs.
 %   The sample "test4.dap" is in dapl/ of the source tree, in
 %   <prefix>/share/dap/dapl installed, and in dapl/ of the Octave package's
 %   folder (pkg('list', 'dap'){1}.dir); on the rig, use the lab's own.

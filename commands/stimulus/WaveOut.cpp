@@ -63,10 +63,15 @@ void transfer(const stimulus::WaveformTable &table) {
   if (dap::interrupted())
     return;
   // Once it has begun, a Ctrl-C ends the definition where it is, and no
-  // table follows: only STOP.
-  for (const char *line : kOutputDefinition)
-    if (!dap::interrupted())
-      DAPSendLine(session.text(), line);
+  // table follows: only STOP. A line the board got none of leaves the output
+  // undefined or unstarted, while an earlier program may still run there and
+  // would play our table as a stimulus nobody started: nothing more is sent.
+  for (const char *line : kOutputDefinition) {
+    if (dap::interrupted())
+      break;
+    if (DAPSendLine(session.text(), line) <= 0 && !dap::interrupted())
+      return;
+  }
   if (!dap::interrupted()) {
     const int written = DAPWrite(session.binary(), table.bytes, sizeof table.bytes);
     mexPrintf("%d bytes transferred\n", written);

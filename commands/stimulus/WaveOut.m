@@ -18,6 +18,13 @@
 %   standard input (Octave's or MATLAB's) (press Enter); then "STOP" is sent. With standard input
 %   at its end the output stops at once. Returns nothing.
 %
+%   A line of the output definition, or "START", that the driver refuses
+%   whole (it took none of it; said once, dap:writeFailed) leaves the
+%   output undefined or unstarted while an earlier program may still run
+%   on the board: the call ends there, with no table, no "N bytes
+%   transferred" and no "STOP". A line taken in part may have started the
+%   output: the call goes on as ever.
+%
 %   If a channel cannot be opened, prints "Error opening accel0, errno=N"
 %   (or accel1) and returns; nothing reaches the board.
 %   Ctrl-C while the output plays stops it as Enter would: "STOP" is sent,

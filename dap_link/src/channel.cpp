@@ -170,9 +170,7 @@ int DAPSendLine(int fd, const char *line) {
   return sent;
 }
 
-namespace {
-
-int send_file(int fd, const char *path, bool *refused) {
+int dap::send_file(int fd, const char *path, bool *refused) {
   if (refused != nullptr)
     *refused = false;
   if (withheld())
@@ -249,9 +247,7 @@ int send_file(int fd, const char *path, bool *refused) {
   return total;
 }
 
-} // namespace
-
-int DAPSendFile(int fd, const char *path) { return send_file(fd, path, nullptr); }
+int DAPSendFile(int fd, const char *path) { return dap::send_file(fd, path, nullptr); }
 
 int DAPFlush(int fd) {
   char drain[kDrainBlock];
@@ -386,5 +382,5 @@ int dap::send_dapl_file(int text_fd, const char *name, bool *refused) {
     warn_program(name, "opened", ENAMETOOLONG);
     return -1;
   }
-  return send_file(text_fd, path, refused);
+  return dap::send_file(text_fd, path, refused);
 }

@@ -105,6 +105,44 @@ bool poll_host_interrupt() {
   return true;
 }
 
+// Waits for our child `pid` to end and reaps it; false with errno if it
+// cannot be waited for. The host is not to hear of its end: Octave answers
+// every SIGCHLD it takes, once the call has returned, by ignoring SIGINT for
+// a moment, and ignoring a signal throws away one that is pending then, so a
+// Ctrl-C arriving as the call ends would be lost. The kernel offers a child's
+// SIGCHLD first to the thread that started it when that thread is waiting for
+// the signal, so the wait sits in sigtimedwait (SIGCHLD is held here) and
+// looks for the end between times; a notice that was not about our child, or
+// another child that ended meanwhile, is handed on to the host afterwards.
+bool await_own_child(pid_t pid, int *status) {
+  sigset_t child_ended;
+  sigemptyset(&child_ended);
+  sigaddset(&child_ended, SIGCHLD);
+  bool others = false;
+  const struct timespec step = {0, 10000000};
+  for (;;) {
+    const pid_t ended = waitpid(pid, status, WNOHANG);
+    if (ended == pid)
+      break;
+    if (ended < 0 && errno != EINTR)
+      return false;
+    siginfo_t info{};
+    if (sigtimedwait(&child_ended, &info, &step) == SIGCHLD && info.si_pid != pid)
+      others = true;
+  }
+  // A child that ended before the first look left its notice pending here.
+  const struct timespec now_only = {0, 0};
+  siginfo_t info{};
+  while (sigtimedwait(&child_ended, &info, &now_only) == SIGCHLD)
+    others = others || info.si_pid != pid;
+  siginfo_t waiting{};
+  if (!others && waitid(P_ALL, 0, &waiting, WEXITED | WNOHANG | WNOWAIT) == 0)
+    others = waiting.si_pid != 0;
+  if (others)
+    kill(getpid(), SIGCHLD);
+  return true;
+}
+
 // Runs `command_line` with /bin/sh as system() does (SIGCHLD held and SIGQUIT
 // ignored meanwhile, the child started with the caller's mask and the status
 // from waitpid), with one difference: SIGINT is only held, never ignored, so
@@ -140,14 +178,9 @@ int run_shell(const char *command_line, bool *sigint_held) {
   int status = -1;
   int error = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, arguments, environ);
   posix_spawnattr_destroy(&attributes);
-  if (error == 0) {
-    while (waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) {
-        error = errno;
-        status = -1;
-        break;
-      }
-    }
+  if (error == 0 && !await_own_child(pid, &status)) {
+    error = errno;
+    status = -1;
   }
   // A held Ctrl-C is taken here and handed on afresh by the caller: one
   // held for this thread alone would never reach a host that blocks SIGINT
@@ -161,6 +194,29 @@ int run_shell(const char *command_line, bool *sigint_held) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   errno = error;
   return status;
+}
+
+// A Ctrl-C that reached the process before the call ends is the host's
+// before the call returns. A host that takes SIGINT on a thread of its own
+// may not have taken it yet (on a busy machine that thread waits its turn),
+// and a pending signal can still be thrown away, as above; so the call waits
+// until the host has it, at most half a second.
+void await_pending_interrupt() {
+  if (!dap::detail::host_takes_sigint_itself())
+    return;
+  struct timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + 500000000LL;
+  for (;;) {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0 || sigismember(&pending, SIGINT) != 1)
+      return;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec * 1000000000LL + now.tv_nsec >= deadline)
+      return;
+    sched_yield();
+  }
 }
 
 } // namespace
@@ -242,6 +298,7 @@ GuardedSession::GuardedSession(GuardOutput output) : ChannelSession(fdDapTxt, fd
 GuardedSession::~GuardedSession() {
   GuardedSession::close();
   restoresig();
+  await_pending_interrupt();
   detail::set_interrupt_probe(nullptr);
   if (g_lines_pending.exchange(false)) {
     mexPrintf("%s", kClosingLine);

@@ -54,4 +54,6 @@ bool host_interrupt_since_mark() {
   return !g_query_at_mark.load() && host.query != nullptr && host.query();
 }
 
+bool host_takes_sigint_itself() { return flags().state != nullptr; }
+
 } // namespace dap::detail

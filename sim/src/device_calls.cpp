@@ -2,6 +2,7 @@
 // driver's time, then the answer: from a replay when one runs, else from the
 // board model (its buffers and faults, and the board behind them).
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,37 @@ std::atomic<int> g_deferred_count{0};
 std::atomic<int> g_deferred_fd[kDeferredSlots];
 std::atomic<int> g_deferred_node[kDeferredSlots];
 std::atomic<bool> g_deferred_closed[kDeferredSlots];
+
+// Whether the host may hand [buffer, buffer + count) to a driver: mapped,
+// and writable too when the driver is to write into it. A driver finds out
+// as it copies to or from user space and answers EFAULT; we ask the kernel
+// the same question, through a copy of one byte of every page to and from
+// our own process, so that a bad pointer never becomes a crash of the host.
+// The byte written back is the one read, the host's own.
+bool host_buffer_usable(const void *buffer, std::size_t count, bool written) {
+  if (count == 0)
+    return true;
+  if (buffer == nullptr)
+    return false;
+  const auto first = reinterpret_cast<std::uintptr_t>(buffer);
+  if (first + count < first)
+    return false;
+  static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const pid_t self = getpid();
+  for (std::uintptr_t at = first; at < first + count; at = (at / page + 1) * page) {
+    unsigned char byte = 0;
+    struct iovec local = {&byte, 1};
+    struct iovec remote = {reinterpret_cast<void *>(at), 1};
+    const ssize_t got = process_vm_readv(self, &local, 1, &remote, 1, 0);
+    if (got < 0 && errno != EFAULT)
+      return true; // no way to ask here: the buffer is taken at its word
+    if (got != 1)
+      return false;
+    if (written && process_vm_writev(self, &local, 1, &remote, 1, 0) != 1)
+      return false;
+  }
+  return true;
+}
 
 std::string write_call(int node, const std::uint8_t *bytes, std::size_t count) {
   const std::string shown =
@@ -124,7 +156,7 @@ ssize_t Simulator::model_read(int node, void *buffer, size_t count) {
 ssize_t Simulator::read_device(int fd, void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
-    if (buffer == nullptr && count > 0)
+    if (!host_buffer_usable(buffer, count, true))
       return bad_buffer(node, dapsession::Kind::read);
     return replay_ ? replay_->read(node, buffer, count) : model_read(node, buffer, count);
   });
@@ -151,7 +183,7 @@ ssize_t Simulator::model_write(int node, const std::uint8_t *bytes, size_t count
 ssize_t Simulator::write_device(int fd, const void *buffer, size_t count) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> ssize_t {
-    if (buffer == nullptr && count > 0)
+    if (!host_buffer_usable(buffer, count, false))
       return bad_buffer(node, dapsession::Kind::write);
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     return replay_ ? replay_->write(node, bytes, count) : model_write(node, bytes, count);
@@ -203,7 +235,11 @@ int Simulator::model_ioctl(int node, unsigned long request, void *argument) {
 int Simulator::ioctl_device(int fd, unsigned long request, void *argument) {
   take_time(device_node(fd));
   const auto result = on_device(fd, [&](int node) -> int {
-    return replay_ ? replay_->ioctl(node, request, argument) : model_ioctl(node, request, argument);
+    // A bad pointer is answered as no pointer: after the request is known
+    // and any refusal of the driver's own.
+    const bool usable = host_buffer_usable(argument, sizeof(std::int32_t), request != 14);
+    void *const checked = usable ? argument : nullptr;
+    return replay_ ? replay_->ioctl(node, request, checked) : model_ioctl(node, request, checked);
   });
   return result ? *result : real::ioctl()(fd, request, argument);
 }

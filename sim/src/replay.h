@@ -144,6 +144,7 @@ private:
   // For the verdict at the end.
   std::uint64_t recorded = 0; // device calls, DAPL opens and loader runs
   std::uint64_t played = 0;
+  std::uint64_t clock_beyond = 0; // clock reads after the recording's last value
   std::string first_difference;
   std::string unmatched; // the first call with no recorded counterpart
   bool active = false;   // the host made a call since it started

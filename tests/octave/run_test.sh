@@ -9,7 +9,10 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 export LD_PRELOAD=$DAPSIM_LIBRARY
 export DAP_TEST_LIB=$DAP_SOURCE_DIR/tests/octave/lib
-exec octave-cli --no-history --norc --quiet --eval "
+# A file that has not ended within the bound has hung: it fails saying so,
+# before ctest's own timeout would end it without a word.
+bound=240
+timeout -s KILL "$bound" octave-cli --no-history --norc --quiet --eval "
   addpath(getenv('DAP_TEST_LIB')); dap_test_setup();
   try
     source('$test_file');
@@ -21,3 +24,8 @@ exec octave-cli --no-history --norc --quiet --eval "
     exit(1);
   end
   exit(0);"
+status=$?
+if [ "$status" -eq $((128 + 9)) ]; then
+  echo "FAILED: $test_file: no end within $bound s (a hang)" >&2
+fi
+exit "$status"

@@ -1,5 +1,6 @@
 // The device nodes as the host sees them through the C library.
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/times.h>
 #include <sys/wait.h>
@@ -100,6 +101,39 @@ TEST_F(Devices, DriverRequestsAnswerThroughA32BitValue) {
   EXPECT_EQ(raw[2], 0x01);
   EXPECT_FALSE(simctl::trace_matching("ioctl accel0 14 -> 0 value=77").empty());
   EXPECT_FALSE(simctl::trace_matching("ioctl accel1 3 -> -1 errno=25").empty());
+}
+
+// A buffer that is not the host's to give (unmapped, or read-only where the
+// driver writes) is refused with EFAULT as a driver's copy to or from user
+// space refuses it, never a crash of the host; nothing is taken or sent.
+TEST_F(Devices, ABadBufferIsRefusedAsADriverRefusesIt) {
+  const long page = sysconf(_SC_PAGESIZE);
+  auto *pages = static_cast<unsigned char *>(
+      mmap(nullptr, 2 * page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+  unsigned char *const read_only = pages + page - 4;
+  unsigned char *const unmapped = pages + page;
+  const int txt = open_node("/dev/accel0");
+  const int bin = open_node("/dev/accel1");
+  simctl::command("queue bin 01 02 03");
+  for (unsigned char *bad : {read_only, unmapped}) {
+    errno = 0;
+    EXPECT_EQ(::read(bin, bad, 8), -1);
+    EXPECT_EQ(errno, EFAULT);
+    errno = 0;
+    EXPECT_EQ(::ioctl(bin, 1, bad + 4), -1);
+    EXPECT_EQ(errno, EFAULT);
+  }
+  EXPECT_EQ(simctl::command("pending accel1"), "3");
+  errno = 0;
+  EXPECT_EQ(::write(txt, read_only, 8), -1) << "the last 4 bytes are unmapped";
+  EXPECT_EQ(errno, EFAULT);
+  EXPECT_EQ(::write(txt, read_only, 4), 4) << "a read-only buffer is good to write from";
+  int value = 0;
+  EXPECT_EQ(::ioctl(txt, 14, read_only), 0) << "request 14 only reads its value";
+  EXPECT_EQ(query(txt, 1, &value), 0);
+  munmap(pages, 2 * page);
 }
 
 TEST_F(Devices, BinaryFifoIsBoundedAndCountsWhatItLoses) {

@@ -16,6 +16,7 @@
 
 #include "session.h"
 #include "sim_test_util.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -122,7 +123,10 @@ TEST(SessionFile, ReadsBackEveryCallWithRepeatsAndClockRunsFolded) {
   refused({old.begin(), old.end() - 3},
           "cut short inside a record at byte " + std::to_string(old.size() - 16));
   refused({bytes.begin(), bytes.end() - 24}, "cut short (the file ends without its end record");
-  EXPECT_FALSE(dapsession::read_session("/dev/zero", &s, &error)); // not read forever
+  {
+    const testsupport::Watchdog bound(std::chrono::seconds(10), "reading /dev/zero as a session");
+    EXPECT_FALSE(dapsession::read_session("/dev/zero", &s, &error)); // not read forever
+  }
   EXPECT_EQ(error, "/dev/zero: refused: not a session file (no DAPSES header) at byte 0");
   std::remove(path.c_str());
 }

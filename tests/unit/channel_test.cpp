@@ -13,6 +13,7 @@
 #include "dap_link/channel.h"
 #include "dap_link/ticks.h"
 #include "sim_control.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -180,6 +181,8 @@ TEST_F(ChannelOperations, SendFileSendsOnlyRegularFiles) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string &path : {fifo, std::string("/dev/zero"), std::string("/tmp")}) {
     g_warnings.clear();
+    const testsupport::Watchdog bound(std::chrono::seconds(10),
+                                      "sending " + path + " (opened blocking, or read for ever)");
     EXPECT_EQ(DAPSendFile(text_, path.c_str()), -1) << path;
     ASSERT_EQ(g_warnings.size(), 1u) << path;
     EXPECT_EQ(g_warnings[0], "dap:programNotFound DAPL program \"" + path +

@@ -3,7 +3,10 @@
 // pending Ctrl-C before its next device operation, whichever way it came, and
 // must not mistake any other signal (a child process ending) for one.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <csignal>
 #include <string>
@@ -222,6 +225,46 @@ TEST(GuardedProgram, ACtrlCPendingAsTheProgramStartsEndsTheCall) {
   EXPECT_EQ(g_host_siginfo_calls, 1);
   EXPECT_EQ(mexstub::printed(), kGuardLines);
   EXPECT_EQ(simctl::command("open"), "0");
+}
+
+std::atomic<int> g_child_notices{0};
+void count_child_notice(int) { g_child_notices.fetch_add(1); }
+
+// The end of the program the call runs is the call's own: a host that took
+// its SIGCHLD would answer it after the call returns (Octave then ignores
+// SIGINT for a moment, throwing away a Ctrl-C pending then). The end of a
+// child of the host's own, meanwhile, still reaches the host.
+TEST(GuardedProgram, OnlyTheHostsOwnChildrenAreHeardOf) {
+  simctl::command("reset");
+  struct sigaction count {};
+  count.sa_handler = count_child_notice;
+  sigemptyset(&count.sa_mask);
+  struct sigaction saved {};
+  sigaction(SIGCHLD, &count, &saved);
+  g_child_notices = 0;
+  {
+    dap::GuardedSession session;
+    EXPECT_EQ(session.run_program("exit 3"), 3 << 8);
+  }
+  EXPECT_EQ(g_child_notices.load(), 0);
+
+  const pid_t hosts_own = fork();
+  if (hosts_own == 0) {
+    pause();
+    _exit(0);
+  }
+  {
+    // The host's child ends while the call waits for its program.
+    dap::GuardedSession session;
+    const std::string child = std::to_string(hosts_own);
+    session.run_program(("kill " + child + "; while read -r p n s r < /proc/" + child +
+                         "/stat && [ \"$s\" != Z ]; do :; done")
+                            .c_str());
+  }
+  EXPECT_GE(g_child_notices.load(), 1);
+  int status = -1;
+  EXPECT_EQ(waitpid(hosts_own, &status, 0), hosts_own);
+  sigaction(SIGCHLD, &saved, nullptr);
 }
 
 } // namespace

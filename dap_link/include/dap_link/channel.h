@@ -73,4 +73,7 @@ bool start_tasks(int text_fd, const char *line);
 // does not fit the 80-byte path buffer. `refused`, when given, tells whether
 // the file was there to send yet none of it reached the board.
 int send_dapl_file(int text_fd, const char *name, bool *refused = nullptr);
+// DAPSendFile with `refused` as above, for a program kept beside the
+// experiment rather than in the DAPL directory.
+int send_file(int text_fd, const char *path, bool *refused);
 } // namespace dap

@@ -131,20 +131,36 @@ public:
   SampleAssembler(double *samples, std::size_t count) : samples_(samples), count_(count) {}
 
   void take(const std::uint8_t *bytes, int count, int offset) {
-    for (int i = 0; i < count; ++i) {
-      const long position = static_cast<long>(offset) + i;
-      if (position % 2 == 0) {
-        pair_[0] = bytes[i];
-        continue;
-      }
-      pair_[1] = bytes[i];
-      const std::size_t k = static_cast<std::size_t>(position / 2);
-      if (k < count_)
-        samples_[k] = le_i16(pair_);
+    if (count <= 0)
+      return;
+    int i = 0;
+    // The second byte of a word the last read split.
+    if (offset % 2 != 0) {
+      pair_[1] = bytes[0];
+      store(static_cast<std::size_t>(offset / 2), pair_);
+      i = 1;
     }
+    // Whole words, the common case, straight from the buffer.
+    std::size_t k = static_cast<std::size_t>((static_cast<long>(offset) + i) / 2);
+    const int words = (count - i) / 2;
+    const std::size_t room = k < count_ ? count_ - k : 0;
+    const std::size_t stored =
+        static_cast<std::size_t>(words) < room ? static_cast<std::size_t>(words) : room;
+    const std::uint8_t *word = bytes + i;
+    for (std::size_t w = 0; w < stored; ++w, word += 2)
+      samples_[k + w] = static_cast<std::int16_t>(word[0] | (word[1] << 8));
+    i += 2 * words;
+    // The first byte of a word the next read completes.
+    if (i < count)
+      pair_[0] = bytes[i];
   }
 
 private:
+  void store(std::size_t k, const std::uint8_t *pair) {
+    if (k < count_)
+      samples_[k] = le_i16(pair);
+  }
+
   double *samples_;
   std::size_t count_;
   std::uint8_t pair_[2] = {0, 0};

@@ -48,6 +48,9 @@ void set_keep_device_after_interrupt(bool keep);
 // has taken a Ctrl-C after the mark.
 void mark_host_interrupts();
 bool host_interrupt_since_mark();
+// True when the host takes SIGINT on a thread of its own (Octave), where a
+// Ctrl-C can be pending in the process for a moment before the host has it.
+bool host_takes_sigint_itself();
 } // namespace detail
 
 } // namespace dap

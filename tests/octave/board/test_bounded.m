@@ -1,5 +1,6 @@
 % Drains and transfers always end, with a warning a script can catch by its
 % identifier, however the driver or the file misbehaves.
+stop_bound = watchdog(150, 'a drain or transfer that does not end');
 warning('error', 'dap:drainFailed');
 dapsim('fault readfail accel1 EIO');
 dapsim('queue bin 0102030405060708');
@@ -32,3 +33,4 @@ for delivery = {'', ' host'}
   assert(trace_event_count(trace(!cellfun(@isempty, strfind(trace, 'write accel0')))) == 19, ...
          strjoin(trace, "\n"));
 end
+stop_bound();

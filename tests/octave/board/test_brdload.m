@@ -64,7 +64,9 @@ assert(mkfifo(fifo, 600) == 0);
 for path = {fifo, '/dev/zero', fileparts(fifo)}
   dapsim('reset');
   lastwarn('');
+  stop = watchdog(20, ['BrdLoadPath of ' path{1} ' (opened blocking, or read for ever)']);
   BrdLoadPath(path{1});
+  stop();
   [message, id] = lastwarn();
   assert(id, 'dap:programNotFound');
   assert(endsWith(message, sprintf('DAPL program "%s" could not be sent: not a regular file', path{1})), message);
@@ -74,7 +76,7 @@ end
 % The same in the DAPL directory, where the simulated board serves its own
 % folder: the open does not block there either.
 [status, output] = dap_child('BrdLoad(''p''); disp(''returned'')', {}, ...
-                             ['DAPSIM_DAPL_DIR=' fileparts(fifo)]);
+                             ['DAPSIM_DAPL_DIR=' fileparts(fifo)], 20);
 assert(status == 0 && !isempty(strfind(output, ['"/home/labrig/matlab/intrfc/dap/p.dap" ' ...
                                                 'could not be sent: not a regular file'])), output);
 assert(!isempty(strfind(output, 'returned')), output);

@@ -79,10 +79,12 @@ assert(str2num(dapsim('played a1')), values(2:2:end)');
 dapsim('reset');
 dapsim('freespace 8 0');
 before = dapsim('sigint');
+stop = watchdog(60, 'PairSend to a board that takes nothing');
 try
   PairSend((1:5)');
   error('PairSend returned although the board took nothing');
 catch err
+  stop();
   assert(~isempty(strfind(err.message, '4 of 5 entries')), err.message);
 end
 assert(strtrim(dapsim('open')), '0');
