@@ -18,7 +18,7 @@ TEST_F(ReplayClock, ReadsPastTheRecordingAreNotExactAndUnreadOnesAreSaid) {
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    dapsession::Writer w(fd, dapsession::kDefaultLimit, 100, ::write);
+    dapsession::Recording w(fd, dapsession::kDefaultLimit, 100, ::write);
     w.open(dapsession::kAccel0, 5, 3, 0);
     w.clock(5);
     w.clock(6);
