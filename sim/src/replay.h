@@ -121,6 +121,9 @@ private:
   const dapsession::Record *expect(int node, dapsession::Kind kind, unsigned long request,
                                    const std::string &operation);
   void clock_to(const dapsession::Record &record);
+  // Whether an unfinished recording has been played to its end: a call
+  // that finds its queue empty then comes after the recording's end.
+  bool after_the_end();
 
   Surroundings &out_;
   std::string path;
@@ -128,7 +131,12 @@ private:
   bool stopped = false; // strict, after the first difference
   bool limit_reached = false;
   int stopped_error = 0; // the recording's, when a write of its file failed
-  int fd = -1;           // the file, read by every queue at its own place
+  // The file ends without its end record: calls after its end cannot be
+  // answered from it and fail with EIO (`over`), counted in `after_end`.
+  bool unfinished = false;
+  bool over = false;
+  std::uint64_t after_end = 0;
+  int fd = -1; // the file, read by every queue at its own place
   // The queues read the file side by side: what one has read, the others
   // take from here (declared first: it outlives their readers).
   dapsession::BlockCache blocks;
