@@ -51,10 +51,11 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "then says where the damage starts. An unfinished file is shown (a call\n"
                       "under way at its end under a header of its own, then the line check\n"
                       "prints) and cut (exit status 0; the calls cut are a finished file).\n"
-                      "For example, after a crash on the rig:\n"
-                      "  dapsession check session.ses; dapsession cut session.ses 1-12 part.ses\n"
                       "A recording that stopped early says why: \"limit\" (its size limit) or\n"
-                      "\"recording stopped: REASON\" (a write of the file failed).\n";
+                      "\"recording stopped: REASON\" (a write of the file failed).\n"
+                      "\n"
+                      "For example, after a crash on the rig:\n"
+                      "  dapsession check session.ses; dapsession cut session.ses 1-12 part.ses\n";
 
 int run(const std::vector<std::string> &args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
