@@ -34,8 +34,11 @@ function dap_rehearse(varargin)
 %                            1 the script ended with an error (shown above)
 %                            or the run could not start, 2 a usage error,
 %                            3 the replay was not exact, 4 the session file
-%                            was refused and nothing ran, 128 + N Octave was
-%                            killed by signal N.
+%                            was refused and nothing ran, 5 the session is
+%                            unfinished (its recording was killed) and every
+%                            recorded call played exactly, the script going
+%                            on past its end, 128 + N Octave was killed by
+%                            signal N.
 %
 %   Example:
 %      examples = fullfile(pkg('list', 'dap'){1}.dir, 'examples');
@@ -95,6 +98,9 @@ function text = meaning(status)
       text = 'the replay was not exact (its verdict is above)';
     case 4
       text = 'the session file was refused; nothing ran';
+    case 5
+      text = ['the session is unfinished: every recorded call played exactly, ' ...
+              'and the script went on past its end (its verdict is above)'];
     otherwise
       if status > 128
         text = sprintf('Octave was killed by signal %d', status - 128);

@@ -79,15 +79,19 @@ Header decode_header(const std::uint8_t *bytes, std::size_t got) {
     return h;
   }
   h.version = get_u16(bytes + 6);
-  if (h.version == 0 || h.version > kVersion) {
+  h.ticks_per_second = get_u32(bytes + 8);
+  // Damage first: a changed byte must not pass for a newer writer. Version
+  // 1 has flags there, no CRC-32; every later version has it.
+  const bool damaged =
+      h.version == 0 || (h.version >= 2 && get_u32(bytes + 12) != crc32(bytes, 12));
+  if (damaged) {
+    h.why = "refused: damaged header (its CRC-32 fails)";
+    h.last = kHeaderSize - 1;
+  } else if (h.version > kVersion) {
     h.why = "refused: session file version " + std::to_string(h.version) +
             " is newer than this reader (" + std::to_string(kVersion) + ")";
     h.at = 6;
-    return h;
   }
-  h.ticks_per_second = get_u32(bytes + 8);
-  if (h.version >= 2 && get_u32(bytes + 12) != crc32(bytes, 12))
-    h.why = "refused: damaged header (its CRC-32 fails)";
   return h;
 }
 

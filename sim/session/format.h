@@ -86,12 +86,13 @@ std::uint32_t crc32_narrow(const void *bytes, std::size_t count, std::uint32_t c
 void encode_header(std::uint8_t out[kHeaderSize], std::uint32_t ticks_per_second);
 
 // A header as read: its version and clock rate, or why the file is refused
-// (`why` set) and at which byte.
+// (`why` set) and at which byte (or bytes, `at` to `last`).
 struct Header {
   std::uint16_t version = 0;
   std::uint32_t ticks_per_second = 0;
   std::string why;
   std::uint64_t at = 0;
+  std::uint64_t last = 0;
 };
 // The first `got` bytes of a file (up to kHeaderSize of them).
 Header decode_header(const std::uint8_t *bytes, std::size_t got);

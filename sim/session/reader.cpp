@@ -217,6 +217,8 @@ bool read_all(Reader &reader, Session *session, std::string *error) {
   session->ticks_per_second = reader.ticks_per_second();
   session->limit_reached = reader.limit_reached();
   session->stopped_error = reader.stopped_error();
+  session->unfinished = reader.unfinished();
+  session->dropped = reader.dropped();
   return true;
 }
 

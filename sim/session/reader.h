@@ -1,12 +1,15 @@
 // Reading a session file, record by record, holding one block (or, for
 // version 1, what one record needs) at a time.
 //
-// Every failure names the file and the byte where the damage starts: a file
+// Every failure names the file and the bytes where the damage is: a file
 // that is empty, is no session file, comes from a newer writer, fails a
-// block's check, ends inside a record or (version 2) lacks its end record is
-// refused, never read in part. What a reader is for (a check of the whole
-// file, an outline of its calls, a replay's queue) is said by the
-// ReadOptions it is made with.
+// block's check or ends inside a record (version 1) is refused, never read
+// in part. A version 2 file that ends without its end record (its recording
+// process died, or a copy of it was cut) is unfinished: it is read up to its
+// last whole, checked block, and unfinished() says so; what follows that
+// block must be the start of a block, cut short, or nothing. What a reader
+// is for (a check of the whole file, an outline of its calls, a replay's
+// queue) is said by the ReadOptions it is made with.
 #pragma once
 
 #include <cstddef>
@@ -51,6 +54,9 @@ struct ReadOptions {
   Filter with_data = nullptr;  // the records whose data to copy (null: all)
   std::size_t cap = SIZE_MAX;  // of accel1 reads' and writes' data
   BlockCache *cache = nullptr; // blocks shared with other readers
+  // Where an unfinished file checked before ends for this reader: its
+  // blocks from here on (a recording still being written) are not read.
+  std::uint64_t end = UINT64_MAX;
 };
 
 class Reader {
@@ -82,17 +88,25 @@ public:
   std::uint32_t ticks_per_second() const { return ticks_per_second_; }
   bool limit_reached() const { return limit_reached_; }
   int stopped_error() const { return stopped_error_; }
+  // At the end of a file without its end record: where its last whole block
+  // ends, and how many bytes after it were dropped.
+  bool unfinished() const { return unfinished_; }
+  std::uint64_t whole_end() const { return whole_end_; }
+  std::uint64_t dropped() const { return dropped_; }
 
 private:
   // The file's framing (reader_blocks.cpp): its bytes, its header, its
   // blocks and their checks, where it ends.
   bool start(std::string *error);
   std::size_t raw(std::uint8_t *out, std::size_t count);
-  bool fail(std::uint64_t at, const std::string &why, std::string *error);
+  // Damage at byte `at`, or at bytes `at` to `last` (a block).
+  bool fail(std::uint64_t at, const std::string &why, std::string *error, std::uint64_t last = 0);
+  bool unfinished_at(std::uint64_t start, std::uint64_t dropped, bool *at_end);
+  bool block_follows(const std::uint8_t *bytes, std::size_t count) const;
   bool next_block(std::string *error, bool *at_end);
   bool load_block(std::string *error, bool *at_end);
-  bool read_payload(std::vector<std::uint8_t> *into, std::uint32_t length, std::uint64_t start,
-                    std::string *error);
+  // False when the file ends before `length` bytes (*into holds the rest).
+  bool read_payload(std::vector<std::uint8_t> *into, std::uint32_t length);
   bool ensure(std::size_t count, std::uint64_t record_at, std::string *error);
   const std::uint8_t *held() const { return shared_ != nullptr ? shared_->data() : held_.data(); }
   std::size_t held_size() const { return shared_ != nullptr ? shared_->size() : held_.size(); }
@@ -126,6 +140,9 @@ private:
   std::string failure_; // what next() says again after a failure
   bool limit_reached_ = false;
   int stopped_error_ = 0;
+  bool unfinished_ = false;
+  std::uint64_t whole_end_ = 0;
+  std::uint64_t dropped_ = 0;
   bool have_next_ = false;
   Record next_;
   Record skipped_;
@@ -138,6 +155,8 @@ struct Session {
   std::vector<Record> records;
   bool limit_reached = false; // a limit record is in it
   int stopped_error = 0;      // errno of the write that stopped the recording
+  bool unfinished = false;    // it ends without its end record
+  std::uint64_t dropped = 0;  // bytes after its last whole block
 };
 bool read_session(const std::string &path, Session *session, std::string *error);
 bool parse_session(const std::vector<std::uint8_t> &bytes, Session *session, std::string *error);

@@ -85,11 +85,14 @@ std::size_t Reader::raw(std::uint8_t *out, std::size_t count) {
   return got;
 }
 
-bool Reader::fail(std::uint64_t at, const std::string &why, std::string *error) {
+bool Reader::fail(std::uint64_t at, const std::string &why, std::string *error,
+                  std::uint64_t last) {
   failed_ = true;
   if (io_failed_)
     *error =
         name_ + ": cannot read at byte " + std::to_string(at) + ": " + std::strerror(io_errno_);
+  else if (last > at)
+    *error = name_ + ": " + why + " at bytes " + std::to_string(at) + "-" + std::to_string(last);
   else
     *error = name_ + ": " + why + " at byte " + std::to_string(at);
   failure_ = *error;
@@ -103,7 +106,7 @@ bool Reader::start(std::string *error) {
     return fail(0, "refused: the file is empty", error);
   const Header h = decode_header(header, got);
   if (!h.why.empty())
-    return fail(h.at, h.why, error);
+    return fail(h.at, h.why, error, h.last);
   version_ = h.version;
   ticks_per_second_ = h.ticks_per_second;
   base_ = kHeaderSize;
@@ -111,7 +114,8 @@ bool Reader::start(std::string *error) {
 }
 
 // Version 2: the block after the one held, or the end of the file. What may
-// end a file is decided here: its end record, then nothing.
+// end a file is decided here: its end record, then nothing; or, unfinished,
+// its last whole block.
 bool Reader::next_block(std::string *error, bool *at_end) {
   if (ended_) {
     // Nothing may follow the end record.
@@ -121,21 +125,48 @@ bool Reader::next_block(std::string *error, bool *at_end) {
     *at_end = true;
     return true;
   }
-  bool none = false;
-  if (!load_block(error, &none))
-    return false;
-  if (none)
-    return fail(position_,
-                "refused: cut short (the file ends without its end record; was the "
-                "recording killed or the file cut?)",
-                error);
+  return load_block(error, at_end);
+}
+
+bool Reader::unfinished_at(std::uint64_t start, std::uint64_t dropped, bool *at_end) {
+  // Nothing more is held: the last block's records were all taken.
+  held_.clear();
+  shared_.reset();
+  at_ = 0;
+  unfinished_ = true;
+  whole_end_ = start;
+  dropped_ = dropped;
+  *at_end = true;
   return true;
 }
 
-// The next block, checked. *at_end when the file ends before it.
+// Whether the bytes of a block cut short hold a whole, checked block that
+// would come after it: then the file goes on, and the length in its header
+// is damage, not a cut.
+bool Reader::block_follows(const std::uint8_t *bytes, std::size_t count) const {
+  for (std::size_t p = 0; p + kBlockHeaderSize <= count; ++p) {
+    if (get_u32(bytes + p + 4) != sequence_ + 1)
+      continue;
+    const std::uint32_t length = get_u32(bytes + p);
+    if (length > 0 && length <= count - p - kBlockHeaderSize &&
+        crc32(bytes + p + kBlockHeaderSize, length, crc32(bytes + p, 8)) == get_u32(bytes + p + 8))
+      return true;
+  }
+  return false;
+}
+
+// The next block, checked. *at_end when the file ends before it: with
+// nothing after the last whole block, or with a block cut short (the file
+// is then unfinished).
 bool Reader::load_block(std::string *error, bool *at_end) {
+  if (unfinished_) {
+    *at_end = true;
+    return true;
+  }
   const std::uint64_t start = position_;
   at_ = 0;
+  if (start >= options_.end)
+    return unfinished_at(start, 0, at_end);
   BlockCache *cache = options_.cache;
   if (cache != nullptr) {
     // Read before by a reader of the same file, whole.
@@ -148,26 +179,36 @@ bool Reader::load_block(std::string *error, bool *at_end) {
       return true;
     }
   }
-  std::uint8_t head[kBlockHeaderSize];
+  std::uint8_t head[kBlockHeaderSize] = {};
   const std::size_t got = raw(head, sizeof head);
-  if (got == 0 && !io_failed_) {
-    *at_end = true;
-    return true;
-  }
-  if (got < sizeof head)
-    return fail(start, "refused: cut short inside a block's header", error);
+  if (io_failed_)
+    return fail(start, "", error);
   const std::uint32_t length = get_u32(head);
-  if (get_u32(head + 4) != sequence_ || length == 0 || length > kMaxBlock)
-    return fail(start, "refused: damaged (not the block that comes next)", error);
+  // As much of the header as there is must be the next block's.
+  const bool next = (got < 4 || (length != 0 && length <= kMaxBlock)) &&
+                    (got < 8 || get_u32(head + 4) == sequence_);
+  if (!next)
+    return fail(start, "refused: damaged (not the block that comes next)", error,
+                start + std::min<std::uint64_t>(got, kBlockHeaderSize) - 1);
+  if (got < sizeof head)
+    return unfinished_at(start, got, at_end);
   std::shared_ptr<std::vector<std::uint8_t>> fresh;
   if (cache != nullptr)
     fresh = cache->fresh();
   shared_.reset();
-  if (!read_payload(fresh != nullptr ? fresh.get() : &held_, length, start, error))
-    return false;
+  std::vector<std::uint8_t> *into = fresh != nullptr ? fresh.get() : &held_;
+  const std::uint64_t last = start + kBlockHeaderSize + length - 1;
+  if (!read_payload(into, length)) {
+    if (io_failed_)
+      return fail(start, "", error);
+    if (block_follows(into->data(), into->size()))
+      return fail(start, "refused: damaged (a block's length runs past the blocks after it)", error,
+                  start + kBlockHeaderSize - 1);
+    return unfinished_at(start, kBlockHeaderSize + into->size(), at_end);
+  }
   shared_ = fresh;
   if (options_.verify && crc32(held(), held_size(), crc32(head, 8)) != get_u32(head + 8))
-    return fail(start, "refused: damaged (a block's CRC-32 fails)", error);
+    return fail(start, "refused: damaged (a block's CRC-32 fails)", error, last);
   if (cache != nullptr)
     cache->add(start, sequence_, std::move(fresh));
   base_ = start + kBlockHeaderSize;
@@ -175,19 +216,18 @@ bool Reader::load_block(std::string *error, bool *at_end) {
   return true;
 }
 
-// A block's `length` bytes after its header at `start`, into *into.
-bool Reader::read_payload(std::vector<std::uint8_t> *into, std::uint32_t length,
-                          std::uint64_t start, std::string *error) {
+// A block's `length` bytes after its header, into *into.
+bool Reader::read_payload(std::vector<std::uint8_t> *into, std::uint32_t length) {
   // A block of the usual size goes where the last one was (no new memory,
   // nothing to clear); a longer one is grown as bytes come, so that a
   // damaged length costs no more memory than the file holds.
   if (length <= std::max<std::size_t>(into->size(), std::size_t{4} << 20)) {
     into->resize(length);
-    if (raw(into->data(), length) < length)
-      return fail(start, "refused: cut short inside a block", error);
+    const std::size_t n = raw(into->data(), length);
+    into->resize(n);
+    return n == length;
   }
-  if (into->size() != length)
-    into->clear();
+  into->clear();
   while (into->size() < length) {
     const std::size_t had = into->size();
     const std::size_t want = std::min<std::size_t>(length - had, std::size_t{4} << 20);
@@ -195,7 +235,7 @@ bool Reader::read_payload(std::vector<std::uint8_t> *into, std::uint32_t length,
     const std::size_t n = raw(into->data() + had, want);
     into->resize(had + n);
     if (n < want)
-      return fail(start, "refused: cut short inside a block", error);
+      return false;
   }
   return true;
 }

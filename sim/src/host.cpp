@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <thread>
 
@@ -42,6 +43,14 @@ void HostEvents::sigint_due(Delivery delivery) {
 }
 
 namespace host {
+
+bool in_command(const void *address) {
+  Dl_info where{};
+  if (address == nullptr || dladdr(address, &where) == 0 || where.dli_fname == nullptr)
+    return false;
+  const char *dot = std::strrchr(where.dli_fname, '.');
+  return dot != nullptr && (std::strcmp(dot, ".mex") == 0 || std::strcmp(dot, ".mexa64") == 0);
+}
 
 namespace {
 

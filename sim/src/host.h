@@ -95,6 +95,10 @@ void HostEvents::after_operation(std::uint64_t count, Sigint sigint, Child child
 
 namespace host {
 
+// Whether `address` (a return address) lies in one of the commands: a MEX
+// plug-in the host loaded (its file ends in ".mex" or ".mexa64").
+bool in_command(const void *address);
+
 // The host has SIGINT ignored: an injected one is a no-op.
 bool ignores_sigint();
 // Raises SIGINT as `delivery` says and returns once it has visibly landed

@@ -223,7 +223,7 @@ DAPSIM_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
 DAPSIM_EXPORT clock_t times(struct tms *buffer) noexcept {
   if (real::inside())
     return real::times()(buffer);
-  return Simulator::get().times(buffer);
+  return Simulator::get().times(buffer, __builtin_return_address(0));
 }
 
 DAPSIM_EXPORT int usleep(useconds_t microseconds) {

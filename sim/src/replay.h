@@ -52,6 +52,9 @@ public:
     // The clock moves on to `tick`, never back; `fresh` starts its reads anew.
     virtual void clock_to(Tick tick, bool fresh) = 0;
     virtual void schedule_sigint(Delivery delivery) = 0;
+    // Whether a clock read came from the commands at work (a device open,
+    // or a call from a plug-in) rather than from the host's own code.
+    virtual bool read_by_commands(const void *caller) const = 0;
 
   protected:
     ~Surroundings() = default;
@@ -82,7 +85,8 @@ public:
   // call refused it too.
   void bad_buffer(int node, dapsession::Kind kind);
   // Nothing once the recording's clock runs are over.
-  std::optional<clock_t> times(struct tms *buffer);
+  // `caller`: where the host called from, for the verdict past the end.
+  std::optional<clock_t> times(struct tms *buffer, const void *caller);
   // A loader run starts: the recorded run's status as system() returned it
   // (and its errno), or nothing when the recording ran the loader no more.
   std::optional<int> loader_run(const char *command_line, int *error);
@@ -121,6 +125,9 @@ private:
   const dapsession::Record *expect(int node, dapsession::Kind kind, unsigned long request,
                                    const std::string &operation);
   void clock_to(const dapsession::Record &record);
+  // Whether an unfinished recording has been played to its end: a call
+  // that finds its queue empty then comes after the recording's end.
+  bool after_the_end();
 
   Surroundings &out_;
   std::string path;
@@ -128,7 +135,12 @@ private:
   bool stopped = false; // strict, after the first difference
   bool limit_reached = false;
   int stopped_error = 0; // the recording's, when a write of its file failed
-  int fd = -1;           // the file, read by every queue at its own place
+  // The file ends without its end record: calls after its end cannot be
+  // answered from it and fail with EIO (`over`), counted in `after_end`.
+  bool unfinished = false;
+  bool over = false;
+  std::uint64_t after_end = 0;
+  int fd = -1; // the file, read by every queue at its own place
   // The queues read the file side by side: what one has read, the others
   // take from here (declared first: it outlives their readers).
   dapsession::BlockCache blocks;
@@ -144,7 +156,8 @@ private:
   // For the verdict at the end.
   std::uint64_t recorded = 0; // device calls, DAPL opens and loader runs
   std::uint64_t played = 0;
-  std::uint64_t clock_beyond = 0; // clock reads after the recording's last value
+  std::uint64_t clock_beyond = 0; // the commands' clock reads after the recording's last value
+  std::uint64_t host_clock_beyond = 0; // the host's own (a plot's library, say)
   std::string first_difference;
   std::string unmatched; // the first call with no recorded counterpart
   bool active = false;   // the host made a call since it started

@@ -41,6 +41,8 @@ std::string Replay::status() const {
   out += ", differences " + std::to_string(r.differences);
   if (r.stopped)
     out += ", stopped";
+  if (r.unfinished)
+    out += ", unfinished" + std::string(r.over ? ", past its end" : "");
   return out;
 }
 
@@ -51,16 +53,22 @@ void Replay::verdict(bool always) {
     for (const Queue *q : {&r.channel[0], &r.channel[1], &r.dapl, &r.loader})
       left += q->calls - q->passed - q->used;
     const bool past = r.ended[0] || r.ended[1];
-    // The clock is played as the calls are: a script that read it past the
+    // The clock is played as the calls are: a command that read it past the
     // recording went on with the simulated clock, not the rig's. Values it
     // left unread are said, but do not make the replay differ: a call during
     // which a handler ran inside times() is recorded after the handler's own
-    // records, and its replay ends that wait one read sooner.
+    // records, and its replay ends that wait one read sooner. Calls after an
+    // unfinished recording's end were expected, but none of them could be
+    // checked: "exact" is said of the recorded calls only.
     const std::uint64_t clock_left = r.clock.calls - r.clock.passed - r.clock.used;
-    const bool exact =
-        r.differences == 0 && left == 0 && !past && r.unmatched.empty() && r.clock_beyond == 0;
-    std::string line = "dapsim: replay of " + r.path + ": " + (exact ? "exact" : "NOT exact") +
-                       ": " + std::to_string(r.played) + " of " + std::to_string(r.recorded) +
+    const bool clean = r.differences == 0 && left == 0 && !past && r.unmatched.empty() &&
+                       r.clock_beyond == 0;
+    const bool exact = clean && r.after_end == 0;
+    const char *said = exact   ? "exact"
+                       : clean ? "exact to the end of an unfinished recording"
+                               : "NOT exact";
+    std::string line = "dapsim: replay of " + r.path + ": " + said + ": " +
+                       std::to_string(r.played) + " of " + std::to_string(r.recorded) +
                        " recorded calls played, " + std::to_string(r.differences) +
                        (r.differences == 1 ? " difference" : " differences");
     if (!r.first_difference.empty())
@@ -72,6 +80,10 @@ void Replay::verdict(bool always) {
     if (r.clock_beyond > 0)
       line += "; the clock read " + std::to_string(r.clock_beyond) +
               (r.clock_beyond == 1 ? " time" : " times") + " past the end of the recording";
+    if (r.host_clock_beyond > 0)
+      line += "; the host read the clock " + std::to_string(r.host_clock_beyond) +
+              (r.host_clock_beyond == 1 ? " time" : " times") +
+              " after the recording, outside the commands";
     if (clock_left > 0)
       line += "; " + std::to_string(clock_left) + " recorded clock values left unread";
     if (!r.unmatched.empty())
@@ -82,12 +94,18 @@ void Replay::verdict(bool always) {
       line += std::string("; the recording stopped: ") + std::strerror(r.stopped_error);
     else if (r.limit_reached)
       line += "; the recording stopped at its size limit";
+    if (r.unfinished)
+      line += "; the recording is unfinished" +
+              (r.after_end > 0
+                   ? ": " + std::to_string(r.after_end) + (r.after_end == 1 ? " call" : " calls") +
+                         " came after its end and failed with EIO"
+                   : std::string());
     line += "\n";
     real::write_all(2, line.data(), line.size());
     if (const char *file = std::getenv("DAPSIM_REPLAY_VERDICT"); file != nullptr && *file != '\0') {
       const int out = real::open()(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       if (out >= 0) {
-        const std::string word = exact ? "exact\n" : "differs\n";
+        const std::string word = exact ? "exact\n" : clean ? "unfinished\n" : "differs\n";
         real::write_all(out, word.data(), word.size());
         real::close()(out);
       }
@@ -139,6 +157,8 @@ const Record *Replay::expect(int node, Kind kind, unsigned long request,
   };
   const Record *expected = peek(q, 0);
   if (expected == nullptr) {
+    if (after_the_end())
+      return nullptr;
     if (!r.ended[node]) {
       r.ended[node] = true;
       difference(std::string(node_name(node)) + " " + operation +
@@ -178,7 +198,7 @@ int Replay::open(int node) {
     return EIO;
   ++r.operations[node];
   const Record *c = expect(node, Kind::open, 0, "open");
-  if (r.stopped)
+  if (r.stopped || r.over)
     return EIO;
   if (c == nullptr) {
     note_unmatched(std::string("open ") + node_name(node));
@@ -198,7 +218,7 @@ ssize_t Replay::read(int node, void *buffer, size_t count) {
     return fail(EIO);
   const std::uint64_t number = ++r.operations[node];
   const Record *c = expect(node, Kind::read, 0, "read " + std::to_string(number));
-  if (r.stopped)
+  if (r.stopped || r.over)
     return fail(EIO);
   std::size_t n = 0;
   if (c == nullptr)
@@ -234,7 +254,7 @@ ssize_t Replay::write(int node, const std::uint8_t *bytes, size_t count) {
   const std::uint64_t number = ++r.writes[node];
   const std::string label = std::string(node_name(node)) + " write " + std::to_string(number);
   const Record *c = expect(node, Kind::write, 0, "write " + std::to_string(number));
-  if (r.stopped)
+  if (r.stopped || r.over)
     return fail(EIO);
   std::size_t accepted = count;
   if (c == nullptr)
@@ -268,7 +288,7 @@ int Replay::ioctl(int node, unsigned long request, void *argument) {
   const std::string label = "ioctl " + std::to_string(request) + " (call " +
                             std::to_string(number) + " on " + node_name(node) + ")";
   const Record *c = expect(node, Kind::ioctl, request, label);
-  if (r.stopped)
+  if (r.stopped || r.over)
     return fail(EIO);
   // A request the driver refused there is refused here before its argument,
   // which may be no pointer at all, is looked at.
@@ -321,18 +341,25 @@ bool Replay::close(int node, bool closed) {
   ++r.operations[node];
   const Record *c =
       expect(node, closed ? Kind::close : Kind::release, 0, closed ? "close" : "release");
+  // After an unfinished recording's end a close still lets go, quietly.
   if (c != nullptr)
     clock_to(*c);
-  else
+  else if (!r.over)
     note_unmatched(std::string(closed ? "close " : "release ") + node_name(node));
   return !r.stopped;
 }
 
-std::optional<clock_t> Replay::times(struct tms *buffer) {
+std::optional<clock_t> Replay::times(struct tms *buffer, const void *caller) {
   Queue &q = clock;
   const Record *run = peek(q, 0);
   if (run == nullptr) {
-    ++clock_beyond;
+    // A read past an unfinished recording's end was expected. Past a whole
+    // one, a command's read went on with the simulated clock, not the rig's;
+    // the host's own (an analysis script's plot) is no part of the session.
+    if (!unfinished && out_.read_by_commands(caller))
+      ++clock_beyond;
+    else if (!unfinished)
+      ++host_clock_beyond;
     return std::nullopt; // the virtual clock goes on from the last value
   }
   const Record c = *run;
@@ -354,6 +381,8 @@ void Replay::dapl_open(const char *opened, int result, int error) {
   const std::string name = dapsession::normalize_path(opened);
   const std::string number = std::to_string(q.next + 1);
   if (peek(q, 0) == nullptr) {
+    if (after_the_end())
+      return;
     difference("DAPL open " + number + ": the recording opened no more DAPL files (got " + name +
                ")");
     return;
@@ -379,6 +408,10 @@ std::optional<int> Replay::loader_run(const char *command_line, int *error) {
   Queue &q = loader;
   const std::string number = std::to_string(q.next + 1);
   if (peek(q, 0) == nullptr) {
+    if (after_the_end()) {
+      *error = EIO;
+      return -1;
+    }
     difference("loader run " + number + ": the recording ran the loader no more (got " +
                text::quoted(command_line) + ")");
     return std::nullopt;

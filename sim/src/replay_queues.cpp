@@ -43,6 +43,9 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
   // The whole file is checked before a call is served: a damaged one is
   // refused, never played in part.
   std::uint64_t records = 0;
+  // An unfinished file is played as far as it was checked, whatever is
+  // written to it since.
+  std::uint64_t end = UINT64_MAX;
   {
     dapsession::Reader check(dapsession::ReadOptions::check_only());
     std::string error;
@@ -64,12 +67,16 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
     }
     r.limit_reached = check.limit_reached();
     r.stopped_error = check.stopped_error();
+    r.unfinished = check.unfinished();
+    end = check.unfinished() ? check.whole_end() : UINT64_MAX;
   }
   for (Queue *q : queues) {
     // Most sessions hold no Ctrl-C: their queue then reads nothing.
     q->done = q->total == 0;
-    q->reader = std::make_unique<dapsession::Reader>(dapsession::ReadOptions::some_records(
-        [](const Record &rec, int which) { return queue_of(rec) == which; }, q->which, &r.blocks));
+    dapsession::ReadOptions options = dapsession::ReadOptions::some_records(
+        [](const Record &rec, int which) { return queue_of(rec) == which; }, q->which, &r.blocks);
+    options.end = end;
+    q->reader = std::make_unique<dapsession::Reader>(options);
     std::string error;
     if (!q->reader->open_fd(r.fd, path, &error)) {
       *reply = "replay: " + error;
@@ -78,7 +85,7 @@ std::unique_ptr<Replay> Replay::start(const std::string &path, bool strict, Surr
   }
   r.path = path;
   r.strict = strict;
-  *reply = std::to_string(records) + " records";
+  *reply = std::to_string(records) + " records" + (r.unfinished ? ", unfinished" : "");
   return replay;
 }
 
@@ -88,6 +95,22 @@ void Replay::announce() {
     out_.trace("replay note: the recording stopped at its size limit");
   if (stopped_error != 0)
     out_.trace(std::string("replay note: recording stopped: ") + std::strerror(stopped_error));
+  if (unfinished)
+    out_.trace("replay note: the recording is unfinished (it ends without its end record)");
+}
+
+bool Replay::after_the_end() {
+  if (!unfinished)
+    return false;
+  if (!over) {
+    for (Queue *q : {&channel[0], &channel[1], &dapl, &loader})
+      if (peek(*q, 0) != nullptr)
+        return false;
+    over = true;
+    out_.trace("replay: the recording ends here (unfinished): calls after it fail with EIO");
+  }
+  ++after_end;
+  return true;
 }
 
 const Record *Replay::peek(Queue &q, std::size_t k) {

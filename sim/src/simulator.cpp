@@ -195,10 +195,10 @@ void Simulator::line_arrived(const std::string &line) {
 
 // -------------------------------------------------------------------- clock
 
-clock_t Simulator::times(struct tms *buffer) {
+clock_t Simulator::times(struct tms *buffer, const void *caller) {
   return locked([&]() -> clock_t {
     if (replay_)
-      if (const auto replayed = replay_->times(buffer))
+      if (const auto replayed = replay_->times(buffer, caller))
         return *replayed;
     if (clock_.real()) {
       const clock_t value = real::times()(buffer);

@@ -65,7 +65,8 @@ public:
   // system call), and the number is no longer ours.
   void reclaimed(int fd);
 
-  clock_t times(struct tms *buffer);
+  // `caller`: where the host called from (a replay asks whose read it was).
+  clock_t times(struct tms *buffer, const void *caller = nullptr);
   // A sleep of `microseconds`; `label` and `shown` make its trace line.
   // Returns the microseconds left when an interrupt cut it short, else 0.
   std::int64_t sleep(std::int64_t microseconds, const char *label, long long shown);
@@ -156,6 +157,9 @@ private:
     devices_.accepted(node, bytes, count);
   }
   void clock_to(Tick tick, bool fresh) override { clock_.catch_up(tick, fresh); }
+  bool read_by_commands(const void *caller) const override {
+    return devices_.open_count() > 0 || host::in_command(caller);
+  }
 
   // The board model's answers to device calls (device_calls.cpp); a replay
   // answers in its place. An open answers an errno, 0 for a

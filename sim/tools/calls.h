@@ -118,6 +118,8 @@ public:
   // Whether the last record may be part of a call not yet ended: inside one,
   // or in what may lead one.
   bool holding() const { return open_now_ > 0 || run_first_ != SIZE_MAX; }
+  // Whether a call has begun and not ended.
+  bool inside() const { return open_now_ > 0; }
 
 private:
   void end_run();

@@ -40,13 +40,22 @@ const char kUsage[] = "Usage: dapsession show FILE [--brief] [--raw]\n"
                       "      those calls alone.\n"
                       "check reads the whole file and says whether a replay would take it:\n"
                       "      exit status 0, or 1 with the reason (empty, not a session file,\n"
-                      "      damaged or cut short, and the byte where that starts).\n"
+                      "      damaged, and the bytes where that is), or 3 when the file is\n"
+                      "      unfinished: it ends without its end record (the recording process\n"
+                      "      died, or a copy was cut), and is read up to its last whole block:\n"
+                      "      \"unfinished: the recording ends after call N (tick T); B bytes\n"
+                      "      after the last whole block dropped\". A replay plays it.\n"
                       "\n"
                       "A file that is refused is refused by show and cut too (exit status 1):\n"
                       "show reads the file as it goes, so it prints the calls before the damage,\n"
-                      "then says where the damage starts.\n"
+                      "then says where the damage starts. An unfinished file is shown (a call\n"
+                      "under way at its end under a header of its own, then the line check\n"
+                      "prints) and cut (exit status 0; the calls cut are a finished file).\n"
                       "A recording that stopped early says why: \"limit\" (its size limit) or\n"
-                      "\"recording stopped: REASON\" (a write of the file failed).\n";
+                      "\"recording stopped: REASON\" (a write of the file failed).\n"
+                      "\n"
+                      "For example, after a crash on the rig:\n"
+                      "  dapsession check session.ses; dapsession cut session.ses 1-12 part.ses\n";
 
 int run(const std::vector<std::string> &args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {

@@ -72,11 +72,15 @@ int show(const std::string &path, bool brief, bool raw) {
     return true;
   };
   Record r;
-  std::size_t i = 0;
+  std::size_t i = 0, calls = 0;
+  std::int64_t tick = -1;
   for (; reader.next(&r, &error); ++i) {
     Call call;
     CallView view;
     const bool ends = finder.take(r, i, &call, &view);
+    calls += ends ? 1 : 0;
+    if (r.tick >= 0)
+      tick = r.tick;
     if (!ends && !finder.holding()) {
       if (!print_held(i) || !printer.take(r, i, &error))
         return failed();
@@ -94,8 +98,21 @@ int show(const std::string &path, bool brief, bool raw) {
     if (ends && (!printer.begin_call(call, std::move(view), &error) || !print_held(i + 1)))
       return failed();
   }
-  if (!error.empty() || !print_held(i) || !printer.finish(&error))
+  if (!error.empty())
     return failed();
+  // A file without its end record may end inside a call: it is shown
+  // under a header of its own.
+  const bool inside = reader.unfinished() && finder.inside();
+  if (inside) {
+    CallView cut_short;
+    cut_short.say("cut short: the recording ends inside it");
+    if (!printer.begin_call(Call{}, std::move(cut_short), &error))
+      return failed();
+  }
+  if (!print_held(i) || !printer.finish(&error))
+    return failed();
+  if (reader.unfinished())
+    std::printf("%s\n", unfinished_line(calls, inside, tick, reader.dropped()).c_str());
   std::printf("%zu records\n", i);
   return 0;
 }

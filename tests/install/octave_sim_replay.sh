@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # octave-sim --replay as a lab's regression test: an exact replay exits 0, a
 # script that makes one call differently, one call fewer or none exits 3 with the
-# verdict on standard error, a session file that is missing, empty, foreign,
-# damaged or cut short exits 4 before the script runs; under DAPSIM_REPLAY
+# verdict on standard error, a session file that is missing, empty, foreign
+# or damaged exits 4 before the script runs; a recording whose Octave was
+# killed is unfinished: it plays up to its last whole block, the calls after
+# it fail, and the replay exits 5; under DAPSIM_REPLAY
 # alone a refused file keeps the device nodes from opening. The example
 # session is version 1; its whole cut is version 2 and must replay alike.
 # octave-sim's own helpers (mktemp, grep, rm) run without the simulator and
@@ -86,19 +88,34 @@ grep -q "NOT exact: .*, the first: accel0 write 4 byte 14: expected 0x62 got 0x6
 
 size=$(stat -c %s "$work/v2.ses")
 : >"$work/empty.ses"
-head -c $((size / 2)) "$work/v2.ses" >"$work/half.ses"
 cp "$work/v2.ses" "$work/damaged.ses"
 # dd trips the sanitizer runtime that the sanitized build preloads here.
 printf 'X' | LD_PRELOAD= dd of="$work/damaged.ses" bs=1 seek=$((size / 2)) conv=notrunc status=none
-for bad in empty.ses half.ses damaged.ses sweeps.m /dev/zero no-such.ses; do
+for bad in empty.ses damaged.ses sweeps.m /dev/zero no-such.ses; do
   case $bad in /*) file=$bad ;; *) file=$work/$bad ;; esac
   run 4 "$file"
   grep -q 'script ran' <<<"$said" && fail "the script ran on $bad"
   case $bad in
     no-such.ses) grep -q 'no such session file' <<<"$said" || fail "$bad: $said" ;;
-    *) grep -q "$file: refused: .* at byte [0-9]" <<<"$said" || fail "$bad: $said" ;;
+    *) grep -q "$file: refused: .* at bytes\? [0-9]" <<<"$said" || fail "$bad: $said" ;;
   esac
 done
+# Octave killed on the rig after its third command call: the session up to
+# that call's close is kept, and the whole script replays it.
+printf 'SwpInit; SwpStart(2); [lead, sweep] = SwpRead(2);\nkill(getpid(), 9);\n' >"$work/killed.m"
+status=0
+DAPREC_FILE=$work/killed.ses LD_PRELOAD=${LD_PRELOAD:+$LD_PRELOAD:}$(dirname "$tool")/libdaprec.so \
+  "$octave_sim" "$work/killed.m" >/dev/null 2>&1 || status=$?
+[ "$status" -eq 137 ] || fail "the recording was not killed: status $status"
+status=0
+"$tool" check "$work/killed.ses" >"$work/out" || status=$?
+[ "$status" -eq 3 ] || fail "check of a killed recording: status $status"
+grep -qx 'unfinished: the recording ends after call 3 (tick [0-9]*); 0 bytes after the last whole block dropped' \
+  "$work/out" || fail "check of a killed recording: $(cat "$work/out")"
+sweeps 2 3
+run 5 "$work/killed.ses"
+grep -q "^dapsim: replay of .*: exact to the end of an unfinished recording: \([1-9][0-9]*\) of \1 recorded calls played, 0 differences; the recording is unfinished: [0-9]* calls\? came after its end and failed with EIO$" \
+  <<<"$said" || fail "unfinished: $said"
 
 # Any host: the device nodes do not open, with one line to say why.
 status=0
