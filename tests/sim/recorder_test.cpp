@@ -27,7 +27,10 @@ struct Recording {
 };
 
 // The probe's `what`, recorded: the recorder goes in ahead of the board.
-Recording record(const std::string &what) {
+// `more`: more of the environment (a board script, a replay); `recorder`:
+// whether it is there at all.
+Recording record(const std::string &what, std::vector<std::string> more = {},
+                 bool recorder = true) {
   const std::string base = ::testing::TempDir() + "daprec_" + what + std::to_string(getpid());
   Recording run;
   run.session = base + ".ses";
@@ -35,9 +38,11 @@ Recording record(const std::string &what) {
   std::string preload = getenv("LD_PRELOAD") != nullptr ? getenv("LD_PRELOAD") : "";
   const auto board = preload.find("libdapsim");
   const auto at = board == std::string::npos ? 0 : preload.rfind(':', board) + 1;
-  preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
+  if (recorder)
+    preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
   std::vector<std::string> env = {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
                                   what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="};
+  env.insert(env.end(), more.begin(), more.end());
   for (char **e = environ; *e != nullptr; ++e)
     if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0 && std::string(*e).rfind("DAP", 0) != 0)
       env.push_back(*e);
@@ -111,6 +116,43 @@ TEST(Recorder, NotesWhereACtrlCReachedTheHostAndHow) {
                       "octave, ioctl x3, interrupt octave, ioctl, close"),
             std::string::npos)
       << seen;
+  std::remove(run.session.c_str());
+}
+
+// A handler that lets go of a channel in the middle of a request, and one
+// that runs inside times(): each call is noted as the call it was, then the
+// Ctrl-C, then the release, at the tick the command saw; the file replays
+// exact.
+TEST(Recorder, NotesTheCallAHandlerInterruptedThenItsRelease) {
+  const std::string script = ::testing::TempDir() + "daprec_script" + std::to_string(getpid());
+  std::ofstream(script) << "sigint op 4\nsigint tick 50\n";
+  const Recording run = record("release", {"DAPSIM_SCRIPT=" + script});
+  ASSERT_EQ(run.status, 0) << run.said;
+  std::string seen;
+  std::uint64_t requests = 0;
+  for (const auto &r : read_back(run.session).records) {
+    requests += r.kind == Kind::ioctl ? r.repeats : 0;
+    if (r.kind != Kind::clock)
+      seen += std::string(dapsession::kind_name(r.kind)) +
+              (r.node < 2 ? std::string(" ") + dapsession::node_name(r.node) : "") + " " +
+              std::to_string(r.tick) + ", ";
+  }
+  EXPECT_EQ(requests, 2u) << seen;
+  EXPECT_NE(seen.find("ioctl accel1 -1, interrupt -1, release accel1 -1, interrupt 50, release "
+                      "accel0 50, open accel0 50, write accel0 50, close accel0 50"),
+            std::string::npos)
+      << seen;
+
+  const std::string verdict = run.session + ".verdict";
+  const Recording replay = record(
+      "release", {"DAPSIM_REPLAY=" + run.session, "DAPSIM_REPLAY_VERDICT=" + verdict}, false);
+  EXPECT_EQ(replay.status, 0) << replay.said;
+  std::ifstream said(verdict);
+  std::string word;
+  said >> word;
+  EXPECT_EQ(word, "exact") << replay.said;
+  std::remove(verdict.c_str());
+  std::remove(script.c_str());
   std::remove(run.session.c_str());
 }
 
