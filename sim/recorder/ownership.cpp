@@ -24,6 +24,7 @@ enum class State { idle, recording, passive };
 State g_state = State::idle;
 dapsession::Recording *g_writer = nullptr;
 const char *g_path = nullptr; // DAPREC_FILE as it was taken
+bool g_sync = false;          // DAPREC_SYNC=1
 // times() values seen before the file was taken: only the last run counts.
 std::int64_t g_early_value = 0;
 std::uint64_t g_early_count = 0;
@@ -45,6 +46,8 @@ void finish_at_exit() {
   std::lock_guard<std::mutex> lock(recording_lock());
   if (g_state == State::recording && g_writer != nullptr) {
     g_writer->finish();
+    if (g_sync)
+      g_writer->sync();
     stop_if_the_file_failed();
   }
 }
@@ -111,6 +114,8 @@ void stop_if_the_file_failed() {
 
 bool recording() { return g_state == State::recording; }
 
+bool sync_at_close() { return g_sync; }
+
 dapsession::Recording &file() { return *g_writer; }
 
 void note_early_tick(std::int64_t tick) {
@@ -147,6 +152,8 @@ bool take_file() {
     return false;
   }
   g_path = strdup(path);
+  const char *sync = getenv("DAPREC_SYNC");
+  g_sync = sync != nullptr && strcmp(sync, "1") == 0;
   const long per_second = sysconf(_SC_CLK_TCK);
   g_writer = new dapsession::Recording(
       fd, limit_from_environment(), per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,

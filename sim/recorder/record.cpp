@@ -1,5 +1,7 @@
 // The calls noted in the session file, one at a time under one lock, by the
 // thread that made them; a Ctrl-C noted where it came, between them.
+#include <time.h>
+
 #include <atomic>
 #include <cerrno>
 
@@ -29,6 +31,32 @@ std::atomic<int> g_deferred_result[kDeferredSlots];
 std::atomic<int> g_deferred_error[kDeferredSlots];
 std::atomic<bool> g_deferred_closed[kDeferredSlots];
 
+// A device closed: the block in progress goes to the kernel, and to the
+// disk when asked.
+void device_closed(dapsession::Recording &w) {
+  w.flush();
+  if (sync_at_close())
+    w.sync();
+}
+
+// A crash keeps what reached the kernel: inside a long call the block in
+// progress goes at least once a second of the host's clock, looked at with
+// each record. The coarse monotonic clock is read without a system call
+// (vDSO), and its grain of a few milliseconds is plenty for that.
+std::int64_t g_flushed_ns = 0;
+constexpr std::int64_t kFlushEveryNs = 1000000000;
+
+void flush_if_due() {
+  struct timespec now {};
+  if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0)
+    return;
+  const std::int64_t ns = std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+  if (ns - g_flushed_ns < kFlushEveryNs)
+    return;
+  g_flushed_ns = ns;
+  file().flush();
+}
+
 // With the lock held: a Ctrl-C that has reached the command since the last
 // look, noted when the file is being written.
 void note_interrupt_locked(std::int64_t tick) {
@@ -51,7 +79,7 @@ void write_deferred() {
       const auto node = static_cast<std::uint8_t>(g_deferred_node[i].load());
       if (g_deferred_closed[i].load()) {
         file().close(node, tick, g_deferred_result[i].load(), g_deferred_error[i].load());
-        file().flush();
+        device_closed(file());
       } else {
         file().release(node, tick, g_deferred_fd[i].load());
       }
@@ -74,6 +102,8 @@ template <typename Locked> void inside(Locked &&locked) {
     std::lock_guard<std::mutex> lock(g_mutex);
     locked();
     write_deferred();
+    if (recording())
+      flush_if_due();
     if (recording())
       stop_if_the_file_failed();
   }
@@ -159,7 +189,7 @@ void let_go(int fd, int node, bool closed, int result) {
   record([&](dapsession::Recording &w) {
     if (closed) {
       w.close(static_cast<std::uint8_t>(node), tick, result, result < 0 ? error : 0);
-      w.flush();
+      device_closed(w);
     } else {
       w.release(static_cast<std::uint8_t>(node), tick, fd);
     }

@@ -72,6 +72,8 @@ bool recording();
 dapsession::Recording &file();
 // A write of the file that failed ends the recording, said once at once.
 void stop_if_the_file_failed();
+// DAPREC_SYNC=1: each close (and the exit) waits until the file is on disk.
+bool sync_at_close();
 // A times() value before the file is taken: only the last run counts.
 void note_early_tick(std::int64_t tick);
 

@@ -52,6 +52,8 @@ public:
 
   // Sends what is held to the file (a device closed).
   void flush() { writer_.flush(); }
+  // And to the disk.
+  void sync() { writer_.sync(); }
   // Writes what is pending (a repeat count, a clock run) and the end record.
   void finish();
 

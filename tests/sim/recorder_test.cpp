@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -193,6 +194,14 @@ TEST_F(RecorderReplay, NotesARefusedBufferByItsOutcomeAloneAndPlaysItBack) {
   std::remove(run.session.c_str());
 }
 
+// Inside a long call with no device closed, what was recorded reaches the
+// file within a second.
+TEST(Recorder, HandsItsRecordsToTheKernelAtLeastOnceASecond) {
+  const Recording run = record("long");
+  EXPECT_EQ(run.status, 0) << run.said;
+  std::remove(run.session.c_str());
+}
+
 TEST(Recorder, StopsWithOneMessageWhenTheFileCannotBeWritten) {
   const Recording run = record("fsize");
   ASSERT_EQ(run.status, 0) << run.said; // the calls still go through
@@ -208,7 +217,12 @@ TEST(Recorder, StopsWithOneMessageWhenTheFileCannotBeWritten) {
   std::ifstream file(run.session, std::ios::binary | std::ios::ate);
   EXPECT_EQ(static_cast<long long>(file.tellg()), std::stoll(kept));
   EXPECT_LE(file.tellg(), 200);
-  EXPECT_EQ(read_back(run.session).stopped_error, EFBIG);
+  // Of the records waiting in memory, those that fit were kept.
+  const auto s = read_back(run.session);
+  EXPECT_EQ(s.stopped_error, EFBIG);
+  EXPECT_GT(std::count_if(s.records.begin(), s.records.end(),
+                          [](const dapsession::Record &r) { return r.kind == Kind::write; }),
+            0);
   std::remove(run.session.c_str());
 }
 

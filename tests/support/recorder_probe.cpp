@@ -8,6 +8,8 @@
 //   ctrl-c   a request before and after a SIGINT its own handler takes,
 //            before and after its interrupt query turns true, and before and
 //            after Octave's interrupt count rises, twice
+//   long     a write, then times() for 1.2 s of the host's clock: the file
+//            must have grown meanwhile, no device closed
 //   release  a SIGINT handler that lets go of a channel as the interrupt
 //            guard does (dup2 of /dev/null over it), run by the board in the
 //            middle of a request and then inside times() at tick 50; then a
@@ -16,7 +18,9 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/times.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -100,6 +104,20 @@ int main(int argc, char **argv) {
     const auto previous = signal(SIGINT, SIG_DFL);
     if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
       return 5;
+  } else if (what == "long") {
+    struct stat file {};
+    const char *session = getenv("DAPREC_FILE");
+    if (write(text, "let v=1\r", 8) != 8 || session == nullptr || stat(session, &file) != 0)
+      return 3;
+    const off_t before = file.st_size;
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    do {
+      times(nullptr);
+      clock_gettime(CLOCK_MONOTONIC, &now);
+    } while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < 1200);
+    if (stat(session, &file) != 0 || file.st_size <= before)
+      return 6;
   } else if (what == "release") {
     g_release[0] = binary;
     g_release[1] = text;
