@@ -3,6 +3,7 @@
 // noted by its outcome alone (and replays), and a session file that cannot
 // be written ends the recording there, said once.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "session.h"
 #include "sim_test_util.h"
@@ -28,10 +30,11 @@ struct Recording {
 };
 
 // The probe's `what`, recorded: the recorder goes in ahead of the board.
-// `more`: more of the environment (a board script, a replay); `recorder`:
-// whether it is there at all.
-Recording record(const std::string &what, std::vector<std::string> more = {},
-                 bool recorder = true) {
+// `more`: more of the environment (a board script, a replay), ahead of the
+// rest; `recorder`: whether it is there at all; `input`: its standard input;
+// `meanwhile`: what the test does while it runs.
+Recording record(const std::string &what, std::vector<std::string> more = {}, bool recorder = true,
+                 int input = -1, const std::function<void()> &meanwhile = {}) {
   const std::string base = ::testing::TempDir() + "daprec_" + what + std::to_string(getpid());
   Recording run;
   run.session = base + ".ses";
@@ -41,9 +44,9 @@ Recording record(const std::string &what, std::vector<std::string> more = {},
   const auto at = board == std::string::npos ? 0 : preload.rfind(':', board) + 1;
   if (recorder)
     preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
-  std::vector<std::string> env = {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
-                                  what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="};
-  env.insert(env.end(), more.begin(), more.end());
+  std::vector<std::string> env = more;
+  env.insert(env.end(), {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
+                         what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="});
   for (char **e = environ; *e != nullptr; ++e)
     if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0 && std::string(*e).rfind("DAP", 0) != 0)
       env.push_back(*e);
@@ -52,16 +55,20 @@ Recording record(const std::string &what, std::vector<std::string> more = {},
     envp.push_back(e.data());
   envp.push_back(nullptr);
   int err[2];
-  if (pipe(err) != 0)
+  if (pipe2(err, O_CLOEXEC) != 0)
     return run;
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(err[1], 2);
+    if (input >= 0)
+      dup2(input, 0);
     const char *probe = DAP_RECORDER_PROBE;
     execle(probe, probe, what.c_str(), nullptr, envp.data());
     _exit(127);
   }
   close(err[1]);
+  if (meanwhile)
+    meanwhile();
   char chunk[512];
   for (ssize_t n; (n = read(err[0], chunk, sizeof chunk)) > 0;)
     run.said.append(chunk, static_cast<std::size_t>(n));
@@ -155,6 +162,33 @@ TEST(Recorder, NotesTheCallAHandlerInterruptedThenItsRelease) {
   std::remove(verdict.c_str());
   std::remove(script.c_str());
   std::remove(run.session.c_str());
+}
+
+// A second process that finds the file taken says once which process holds
+// it; the holder's own children (a shell, the loader) stay silent.
+TEST(Recorder, ASecondRecorderSaysWhoHoldsTheFile) {
+  int input[2];
+  ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+  Recording second;
+  const Recording holder = record("hold", {}, true, input[0], [&] {
+    close(input[0]);
+    const std::string file =
+        ::testing::TempDir() + "daprec_hold" + std::to_string(getpid()) + ".ses";
+    // The board's clock is virtual here: poll() waits in real time.
+    for (int i = 0; i < 500 && std::ifstream(file, std::ios::ate).tellg() < 16; ++i)
+      poll(nullptr, 0, 10);
+    second = record("child", {"DAPREC_FILE=" + file});
+    close(input[1]);
+  });
+  EXPECT_EQ(holder.status, 0) << holder.said;
+  EXPECT_EQ(second.status, 0) << second.said;
+  EXPECT_EQ(holder.said.find("daprec:"), std::string::npos) << holder.said;
+  const std::string said = "daprec: " + holder.session + " is being recorded by process ";
+  const auto at = second.said.find(said);
+  ASSERT_NE(at, std::string::npos) << second.said;
+  EXPECT_NE(second.said.find(" (recorder_probe); process ", at), std::string::npos) << second.said;
+  EXPECT_EQ(second.said.find("daprec:"), second.said.rfind("daprec:")) << second.said;
+  std::remove(holder.session.c_str());
 }
 
 class RecorderReplay : public simtest::Board {};

@@ -8,6 +8,9 @@
 //   ctrl-c   a request before and after a SIGINT its own handler takes,
 //            before and after its interrupt query turns true, and before and
 //            after Octave's interrupt count rises, twice
+//   hold     runs itself as `child` (which only opens and closes the
+//            channels), then holds the recording until its input ends
+//   child    only opens and closes the channels
 //   long     a write, then times() for 1.2 s of the host's clock: the file
 //            must have grown meanwhile, no device closed
 //   release  a SIGINT handler that lets go of a channel as the interrupt
@@ -20,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/times.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -104,6 +108,18 @@ int main(int argc, char **argv) {
     const auto previous = signal(SIGINT, SIG_DFL);
     if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
       return 5;
+  } else if (what == "hold") {
+    const pid_t child = fork();
+    if (child == 0) {
+      execl(argv[0], argv[0], "child", nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    char byte;
+    if (child < 0 || waitpid(child, &status, 0) != child || status != 0)
+      return 3;
+    while (read(0, &byte, 1) > 0) {
+    }
   } else if (what == "long") {
     struct stat file {};
     const char *session = getenv("DAPREC_FILE");
