@@ -1,6 +1,7 @@
 // What the session recorder costs a device call: each benchmark makes the
 // same call on the same descriptor with and without the recorder in the
-// way, in the same run, and reports both and their ratio. Run with the
+// way, in the same run, and reports both and their ratio; the last one a
+// whole command call (open, requests, close), with DAPREC_SYNC or without. Run with the
 // recorder preloaded ahead of the fake driver (scripts/bench does this):
 // the plain call goes to the fake driver's (or the C library's) function
 // directly, the recorded one through the recorder's.
@@ -46,12 +47,12 @@ int device() {
 
 // Times `batch` plain calls and `batch` recorded calls per iteration.
 template <typename Plain, typename Recorded>
-void compare(benchmark::State &state, Plain &&plain, Recorded &&recorded) {
+void compare(benchmark::State &state, Plain &&plain, Recorded &&recorded, int batch = 1000) {
   if (!recorder_loaded()) {
     state.SkipWithError("preload libdaprec.so ahead of libdapfake.so (scripts/bench)");
     return;
   }
-  constexpr int kBatch = 1000;
+  const int kBatch = batch;
   double plain_ns = 0;
   double recorded_ns = 0;
   for (auto _ : state) {
@@ -121,6 +122,39 @@ void RecorderWrite(benchmark::State &state) {
       });
 }
 BENCHMARK(RecorderWrite)->UseManualTime()->Iterations(200);
+
+// A command call as the commands make it: the channel opened, twenty
+// polling requests, the channel closed. The close hands the recorder's
+// block to the kernel, and with DAPREC_SYNC=1 (scripts/bench runs this once
+// more so) waits until it is on disk.
+void RecorderCommandCall(benchmark::State &state) {
+  using OpenFn = int (*)(const char *, int, ...);
+  using CloseFn = int (*)(int);
+  const auto plain_open = symbol_of<OpenFn>("libdapfake.so", "open");
+  const auto plain_ioctl = symbol_of<IoctlFn>("libdapfake.so", "ioctl");
+  const auto plain_close = symbol_of<CloseFn>("libc.so.6", "close");
+  if (plain_open == nullptr || plain_ioctl == nullptr || plain_close == nullptr || device() < 0) {
+    state.SkipWithError("no fake driver (libdapfake.so) preloaded");
+    return;
+  }
+  int value = 0;
+  auto command = [&](auto &&open_fn, auto &&ioctl_fn, auto &&close_fn) {
+    const int fd = open_fn("/dev/accel1", O_RDWR);
+    for (int i = 0; i < 20; ++i)
+      benchmark::DoNotOptimize(ioctl_fn(fd, 1, &value));
+    close_fn(fd);
+  };
+  state.counters["sync"] = getenv("DAPREC_SYNC") != nullptr ? 1 : 0;
+  compare(
+      state, [&] { command(plain_open, plain_ioctl, plain_close); },
+      [&] {
+        command([](const char *path, int flags) { return ::open(path, flags); },
+                [](int fd, unsigned long request, int *v) { return ::ioctl(fd, request, v); },
+                [](int fd) { return ::close(fd); });
+      },
+      10);
+}
+BENCHMARK(RecorderCommandCall)->UseManualTime()->Iterations(20);
 
 } // namespace
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "recorder.h"
@@ -37,6 +38,9 @@ template <typename Call> int open_path(const char *path, Call &&call) {
   const bool dapl = target.dapl;
   if (node != kNoNode)
     look_for_interrupt(true);
+  std::optional<CallInProgress> device;
+  if (node != kNoNode)
+    device.emplace();
   const int fd = call();
   const int error = errno;
   if (node != kNoNode) {
@@ -107,12 +111,18 @@ DAPREC_EXPORT int __openat64_2(int dirfd, const char *path, int flags) {
 
 namespace {
 
-// A read or write that has just been made: noted with what came or went when
-// the descriptor is a device, passed back as it was either way.
-ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is_write) {
+// A read or write on `fd`, made and noted when it was a device as the call
+// started: a signal handler may let go of the descriptor before the call
+// returns, and the call is still the one it was. What comes back, errno
+// included, is what the system gave.
+template <typename Call>
+ssize_t transfer(int fd, const void *buffer, size_t count, bool is_write, Call &&call) {
   const int node = device_node(fd);
   if (node < 0)
-    return n;
+    return call();
+  look_for_interrupt(true);
+  const CallInProgress device;
+  const ssize_t n = call();
   const int error = errno;
   const std::int64_t tick = current_tick();
   record([&](dapsession::Recording &w) {
@@ -128,30 +138,17 @@ ssize_t transferred(int fd, const void *buffer, size_t count, ssize_t n, bool is
 
 } // namespace
 
-namespace {
-
-// A device call about to be made.
-int starting(int fd) {
-  if (device_node(fd) >= 0)
-    look_for_interrupt(true);
-  return fd;
-}
-
-} // namespace
-
 DAPREC_EXPORT ssize_t read(int fd, void *buffer, size_t count) {
-  starting(fd);
-  return transferred(fd, buffer, count, next_read()(fd, buffer, count), false);
+  return transfer(fd, buffer, count, false, [&] { return next_read()(fd, buffer, count); });
 }
 
 DAPREC_EXPORT ssize_t __read_chk(int fd, void *buffer, size_t count, size_t buffer_size) {
-  starting(fd);
-  return transferred(fd, buffer, count, next___read_chk()(fd, buffer, count, buffer_size), false);
+  return transfer(fd, buffer, count, false,
+                  [&] { return next___read_chk()(fd, buffer, count, buffer_size); });
 }
 
 DAPREC_EXPORT ssize_t write(int fd, const void *buffer, size_t count) {
-  starting(fd);
-  return transferred(fd, buffer, count, next_write()(fd, buffer, count), true);
+  return transfer(fd, buffer, count, true, [&] { return next_write()(fd, buffer, count); });
 }
 
 DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -159,23 +156,25 @@ DAPREC_EXPORT int ioctl(int fd, unsigned long request, ...) noexcept {
   va_start(ap, request);
   void *argument = va_arg(ap, void *);
   va_end(ap);
-  starting(fd);
-  const int rc = next_ioctl()(fd, request, argument);
   const int node = device_node(fd);
-  if (node >= 0) {
-    const int error = errno;
-    const std::int64_t tick = current_tick();
-    // The driver's requests take a pointer to an int: its value is read
-    // (copied, never dereferenced) only when the driver took the request.
-    // Another request's argument may be no pointer at all.
-    const bool int_request = request == 1 || request == 2 || request == 14 || request == 15;
-    std::int32_t value = 0;
-    if (rc >= 0 && int_request && argument != nullptr)
-      memcpy(&value, argument, sizeof value);
-    record([&](dapsession::Recording &w) {
-      w.ioctl(static_cast<std::uint8_t>(node), tick, request, rc, error, value);
-    });
-  }
+  if (node < 0)
+    return next_ioctl()(fd, request, argument);
+  look_for_interrupt(true);
+  const CallInProgress device;
+  const int rc = next_ioctl()(fd, request, argument);
+  const int error = errno;
+  const std::int64_t tick = current_tick();
+  // The driver's requests take a pointer to an int: its value is read
+  // (copied, never dereferenced) only when the driver took the request.
+  // Another request's argument may be no pointer at all.
+  const bool int_request = request == 1 || request == 2 || request == 14 || request == 15;
+  std::int32_t value = 0;
+  if (rc >= 0 && int_request && argument != nullptr)
+    memcpy(&value, argument, sizeof value);
+  record([&](dapsession::Recording &w) {
+    w.ioctl(static_cast<std::uint8_t>(node), tick, request, rc, error, value);
+  });
+  errno = error;
   return rc;
 }
 
@@ -226,6 +225,7 @@ DAPREC_EXPORT int dup3(int oldfd, int newfd, int flags) noexcept {
 
 DAPREC_EXPORT clock_t times(struct tms *buffer) noexcept {
   look_for_interrupt(false);
+  const CallInProgress call;
   const clock_t value = next_times()(buffer);
   const int saved = errno;
   note_tick(static_cast<std::int64_t>(value));

@@ -10,7 +10,9 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +26,7 @@ enum class State { idle, recording, passive };
 State g_state = State::idle;
 dapsession::Recording *g_writer = nullptr;
 const char *g_path = nullptr; // DAPREC_FILE as it was taken
+bool g_sync = false;          // DAPREC_SYNC=1
 // times() values seen before the file was taken: only the last run counts.
 std::int64_t g_early_value = 0;
 std::uint64_t g_early_count = 0;
@@ -45,6 +48,8 @@ void finish_at_exit() {
   std::lock_guard<std::mutex> lock(recording_lock());
   if (g_state == State::recording && g_writer != nullptr) {
     g_writer->finish();
+    if (g_sync)
+      g_writer->sync();
     stop_if_the_file_failed();
   }
 }
@@ -91,6 +96,105 @@ __attribute__((constructor)) void anchor_file_name() {
   free(folder);
 }
 
+// The parent of `pid` as /proc tells it; 0 when it cannot.
+pid_t parent_of(pid_t pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  char text[512];
+  const int fd = next_open()(path, O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0)
+    return 0;
+  const ssize_t n = next_read()(fd, text, sizeof text - 1);
+  next_close()(fd);
+  if (n <= 0)
+    return 0;
+  text[n] = '\0';
+  // "pid (command) state ppid ...": the command may hold spaces and ')'.
+  const char *end = strrchr(text, ')');
+  int parent = 0;
+  char state = 0;
+  if (end == nullptr || sscanf(end + 1, " %c %d", &state, &parent) != 2)
+    return 0;
+  return parent;
+}
+
+bool is_ancestor(pid_t pid) {
+  for (pid_t p = getppid(); p > 1; p = parent_of(p))
+    if (p == pid)
+      return true;
+  return pid == 1;
+}
+
+// The process holding the lock on `fd`'s file, from /proc/locks (a line
+// "N: FLOCK ADVISORY WRITE <pid> <major>:<minor>:<inode> 0 EOF"); 0 when it
+// is not to be found.
+pid_t lock_holder(int fd) {
+  struct stat file {};
+  if (fstat(fd, &file) != 0)
+    return 0;
+  char wanted[64];
+  snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+           static_cast<unsigned long long>(file.st_ino));
+  const int locks = next_open()("/proc/locks", O_RDONLY | O_CLOEXEC, 0);
+  if (locks < 0)
+    return 0;
+  char text[8192];
+  std::size_t held = 0;
+  pid_t holder = 0;
+  pid_t maybe = 0;
+  for (ssize_t n;
+       holder == 0 && (n = next_read()(locks, text + held, sizeof text - 1 - held)) > 0;) {
+    held += static_cast<std::size_t>(n);
+    text[held] = '\0';
+    char *line = text;
+    for (char *newline; holder == 0 && (newline = strchr(line, '\n')) != nullptr;
+         line = newline + 1) {
+      *newline = '\0';
+      int pid = 0;
+      char kind[16], device[64];
+      if (sscanf(line, "%*s %15s %*s %*s %d %63s", kind, &pid, device) != 3 ||
+          strcmp(kind, "FLOCK") != 0)
+        continue;
+      // A stacked file system may show its own device there: the inode
+      // alone then, the next best.
+      const char *inode = strrchr(device, ':');
+      if (strcmp(device, wanted) == 0)
+        holder = pid;
+      else if (inode != nullptr && strcmp(inode, strrchr(wanted, ':')) == 0)
+        maybe = pid;
+    }
+    held = strlen(line);
+    memmove(text, line, held);
+    if (held == sizeof text - 1)
+      held = 0; // no line is that long
+  }
+  next_close()(locks);
+  return holder != 0 ? holder : maybe;
+}
+
+// Another process records to the file: said once, unless it is the one that
+// started us (the host's shell and loader inherit LD_PRELOAD).
+void say_who_records(int fd, const char *path) {
+  const pid_t holder = lock_holder(fd);
+  if (holder <= 0 || is_ancestor(holder))
+    return;
+  char command[64] = "?";
+  char where[64];
+  snprintf(where, sizeof where, "/proc/%d/comm", static_cast<int>(holder));
+  if (const int comm = next_open()(where, O_RDONLY | O_CLOEXEC, 0); comm >= 0) {
+    const ssize_t n = next_read()(comm, command, sizeof command - 1);
+    command[n > 0 ? n : 0] = '\0';
+    if (char *newline = strchr(command, '\n'); newline != nullptr)
+      *newline = '\0';
+    next_close()(comm);
+  }
+  char line[4352];
+  snprintf(line, sizeof line,
+           "daprec: %s is being recorded by process %d (%s); process %d records nothing\n", path,
+           static_cast<int>(holder), command, static_cast<int>(getpid()));
+  say(line);
+}
+
 } // namespace
 
 // The file keeps what was written whole before the failure.
@@ -110,6 +214,8 @@ void stop_if_the_file_failed() {
 }
 
 bool recording() { return g_state == State::recording; }
+
+bool sync_at_close() { return g_sync; }
 
 dapsession::Recording &file() { return *g_writer; }
 
@@ -138,6 +244,7 @@ bool take_file() {
   }
   fd = out_of_the_way(fd);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    say_who_records(fd, path);
     next_close()(fd);
     return false;
   }
@@ -147,6 +254,8 @@ bool take_file() {
     return false;
   }
   g_path = strdup(path);
+  const char *sync = getenv("DAPREC_SYNC");
+  g_sync = sync != nullptr && strcmp(sync, "1") == 0;
   const long per_second = sysconf(_SC_CLK_TCK);
   g_writer = new dapsession::Recording(
       fd, limit_from_environment(), per_second > 0 ? static_cast<std::uint32_t>(per_second) : 100,

@@ -1,5 +1,7 @@
 // The calls noted in the session file, one at a time under one lock, by the
 // thread that made them; a Ctrl-C noted where it came, between them.
+#include <time.h>
+
 #include <atomic>
 #include <cerrno>
 
@@ -12,17 +14,48 @@ std::mutex g_mutex;
 // The last value times() gave the host: the tick of what it does next.
 std::atomic<std::int64_t> g_tick{-1};
 
-// A signal handler that lets go of a device (dup2, close) while this very
-// thread is inside the recorder would wait for itself: its record is kept
-// here and written when the interrupted record is done.
+// A device let go of (dup2, close) while this thread is inside the
+// recorder, or while any thread is inside a device call or times(), is kept
+// here and written after the record of that call: a signal handler that
+// releases a channel mid-call leaves a file that says "the call, the Ctrl-C,
+// then the release", as a replay must play it. The record takes the tick
+// of the moment it is written, which is the tick the command saw (a handler
+// that ran inside times() let go at the value times() then returned).
 __attribute__((tls_model("initial-exec"))) thread_local bool t_recording = false;
+std::atomic<int> g_calls_in_progress{0};
 constexpr int kDeferredSlots = 16;
 std::atomic<int> g_deferred_count{0};
 std::atomic<int> g_deferred_fd[kDeferredSlots];
 std::atomic<int> g_deferred_node[kDeferredSlots];
 std::atomic<int> g_deferred_result[kDeferredSlots];
+std::atomic<int> g_deferred_error[kDeferredSlots];
 std::atomic<bool> g_deferred_closed[kDeferredSlots];
-std::atomic<std::int64_t> g_deferred_tick[kDeferredSlots];
+
+// A device closed: the block in progress goes to the kernel, and to the
+// disk when asked.
+void device_closed(dapsession::Recording &w) {
+  w.flush();
+  if (sync_at_close())
+    w.sync();
+}
+
+// A crash keeps what reached the kernel: inside a long call the block in
+// progress goes at least once a second of the host's clock, looked at with
+// each record. The coarse monotonic clock is read without a system call
+// (vDSO), and its grain of a few milliseconds is plenty for that.
+std::int64_t g_flushed_ns = 0;
+constexpr std::int64_t kFlushEveryNs = 1000000000;
+
+void flush_if_due() {
+  struct timespec now {};
+  if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0)
+    return;
+  const std::int64_t ns = std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+  if (ns - g_flushed_ns < kFlushEveryNs)
+    return;
+  g_flushed_ns = ns;
+  file().flush();
+}
 
 // With the lock held: a Ctrl-C that has reached the command since the last
 // look, noted when the file is being written.
@@ -34,19 +67,22 @@ void note_interrupt_locked(std::int64_t tick) {
   stop_if_the_file_failed();
 }
 
+// With the lock held. Dropped when the file is not being written.
 void write_deferred() {
   if (g_deferred_count.load(std::memory_order_acquire) == 0)
     return; // almost always: no handler let go of a device meanwhile
   int done = 0;
   for (;;) {
     int count = g_deferred_count.load();
-    for (int i = done; i < count; ++i) {
+    const std::int64_t tick = g_tick.load();
+    for (int i = done; i < count && recording(); ++i) {
       const auto node = static_cast<std::uint8_t>(g_deferred_node[i].load());
-      const std::int64_t tick = g_deferred_tick[i].load();
-      if (g_deferred_closed[i].load())
-        file().close(node, tick, g_deferred_result[i].load(), 0);
-      else
+      if (g_deferred_closed[i].load()) {
+        file().close(node, tick, g_deferred_result[i].load(), g_deferred_error[i].load());
+        device_closed(file());
+      } else {
         file().release(node, tick, g_deferred_fd[i].load());
+      }
     }
     done = count;
     if (g_deferred_count.compare_exchange_strong(count, 0))
@@ -65,6 +101,11 @@ template <typename Locked> void inside(Locked &&locked) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     locked();
+    write_deferred();
+    if (recording())
+      flush_if_due();
+    if (recording())
+      stop_if_the_file_failed();
   }
   t_recording = false;
   errno = saved;
@@ -80,9 +121,9 @@ void record_with(void (*call)(void *, dapsession::Recording &), void *note) {
   inside([&] {
     if (!take_file())
       return;
-    write_deferred();
     call(note, file());
-    write_deferred();
+    // A Ctrl-C whose handler let go of a device mid-call comes before
+    // that release (inside() writes it next).
     note_interrupt_locked(g_tick.load());
     if (recording())
       stop_if_the_file_failed();
@@ -90,7 +131,9 @@ void record_with(void (*call)(void *, dapsession::Recording &), void *note) {
 }
 
 void look_for_interrupt(bool device) {
-  if (t_recording || !interrupt_signs_changed())
+  // Inside a call, a Ctrl-C is noted after the call's record.
+  if (t_recording || g_calls_in_progress.load(std::memory_order_relaxed) > 0 ||
+      !interrupt_signs_changed())
     return;
   inside([&] {
     if (device)
@@ -122,28 +165,35 @@ void take_file_before_loader() {
   });
 }
 
+CallInProgress::CallInProgress() { g_calls_in_progress.fetch_add(1, std::memory_order_relaxed); }
+CallInProgress::~CallInProgress() { g_calls_in_progress.fetch_sub(1, std::memory_order_relaxed); }
+
 void let_go(int fd, int node, bool closed, int result) {
+  const int error = errno;
+  if (t_recording || g_calls_in_progress.load(std::memory_order_relaxed) > 0) {
+    const int slot = g_deferred_count.load();
+    if (slot < kDeferredSlots) {
+      g_deferred_fd[slot].store(fd);
+      g_deferred_node[slot].store(node);
+      g_deferred_result[slot].store(result);
+      g_deferred_error[slot].store(result < 0 ? error : 0);
+      g_deferred_closed[slot].store(closed);
+      g_deferred_count.store(slot + 1);
+      return;
+    }
+    if (t_recording)
+      return; // full, and the lock is this thread's own
+    // Full: written now, out of order rather than never.
+  }
   const std::int64_t tick = g_tick.load();
-  if (!t_recording) {
-    record([&](dapsession::Recording &w) {
-      if (closed) {
-        w.close(static_cast<std::uint8_t>(node), tick, result, errno);
-        w.flush();
-      } else {
-        w.release(static_cast<std::uint8_t>(node), tick, fd);
-      }
-    });
-    return;
-  }
-  const int slot = g_deferred_count.load();
-  if (slot < kDeferredSlots) {
-    g_deferred_fd[slot].store(fd);
-    g_deferred_node[slot].store(node);
-    g_deferred_result[slot].store(result);
-    g_deferred_closed[slot].store(closed);
-    g_deferred_tick[slot].store(tick);
-    g_deferred_count.store(slot + 1);
-  }
+  record([&](dapsession::Recording &w) {
+    if (closed) {
+      w.close(static_cast<std::uint8_t>(node), tick, result, result < 0 ? error : 0);
+      device_closed(w);
+    } else {
+      w.release(static_cast<std::uint8_t>(node), tick, fd);
+    }
+  });
 }
 
 } // namespace daprec

@@ -72,6 +72,8 @@ bool recording();
 dapsession::Recording &file();
 // A write of the file that failed ends the recording, said once at once.
 void stop_if_the_file_failed();
+// DAPREC_SYNC=1: each close (and the exit) waits until the file is on disk.
+bool sync_at_close();
 // A times() value before the file is taken: only the last run counts.
 void note_early_tick(std::int64_t tick);
 
@@ -117,9 +119,18 @@ void note_tick(std::int64_t tick);
 // Before the loader starts: the file is taken, so that it stays ours (the
 // loader inherits LD_PRELOAD and would otherwise record itself).
 void take_file_before_loader();
+// A device call or times() under way, from before it is passed on until
+// its record is written: a device let go of meanwhile (a signal handler's
+// doing) is written after that record.
+struct CallInProgress {
+  CallInProgress();
+  ~CallInProgress();
+  CallInProgress(const CallInProgress &) = delete;
+  CallInProgress &operator=(const CallInProgress &) = delete;
+};
 // A device let go of (closed, or its number taken over by dup2/dup3),
-// perhaps by a signal handler inside the recorder: written now, or after
-// the record this thread was in the middle of.
+// perhaps by a signal handler: written now, or after the record of the
+// call under way.
 void let_go(int fd, int node, bool closed, int result);
 
 } // namespace daprec

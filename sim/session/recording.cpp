@@ -198,6 +198,14 @@ void Recording::interrupt(std::int64_t tick, Interrupt means) {
   between_ticks(Kind::interrupt, kNoNode, tick, static_cast<std::int32_t>(means), 0);
 }
 
+void Recording::flush() {
+  if (!stopped() && writer_.reopen()) {
+    emit_repeat();
+    emit_clock();
+  }
+  writer_.flush();
+}
+
 void Recording::finish() {
   if (writer_.failed_error() != 0)
     return;

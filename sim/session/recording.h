@@ -50,8 +50,12 @@ public:
   // it came after as well as which device call.
   void interrupt(std::int64_t tick, Interrupt means);
 
-  // Sends what is held to the file (a device closed).
-  void flush() { writer_.flush(); }
+  // Sends what is held to the file (a device closed, a second passed),
+  // a repeat count and a clock run in progress included: a run that goes
+  // on after it continues in a record of its own.
+  void flush();
+  // And to the disk.
+  void sync() { writer_.sync(); }
   // Writes what is pending (a repeat count, a clock run) and the end record.
   void finish();
 

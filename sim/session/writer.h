@@ -6,8 +6,9 @@
 // of its own; the block goes to the file when the next record would not fit
 // in it, on flush() and on finish(). A record never spans two blocks; one
 // bigger than a block is a block of its own. When a write of the file fails,
-// nothing more is written: the file is cut back to its last whole block and
-// gets a stopped record (the errno) and its end record when they fit;
+// nothing more is written: the file is cut back to its last whole block,
+// keeps as many of the records that were waiting in memory as still fit,
+// and gets a stopped record (the errno) and its end record when they fit;
 // failed_error() and kept() tell the owner.
 #pragma once
 
@@ -50,6 +51,9 @@ public:
   // The block in progress goes to the file: what a reader finds if the
   // process ends now.
   void flush();
+  // What went to the kernel reaches the disk (fdatasync). A failure stops
+  // the file as a failed write does.
+  void sync();
   // Flushes, and writes the end record.
   void finish(Ending ending);
   // Before a record that comes after a reopenable end record: takes it
@@ -69,7 +73,10 @@ private:
   bool send(const void *bytes, std::size_t count);
   void send_block(const std::uint8_t *head, std::size_t head_size, const void *data,
                   std::size_t data_size);
-  void write_failed(int error);
+  void frame(std::uint8_t *block, const std::uint8_t *payload, std::size_t size,
+             std::uint32_t sequence) const;
+  bool keep(std::size_t n, int error, bool commit);
+  void write_failed(int error, bool buffered);
 
   int fd_;
   WriteFn write_;

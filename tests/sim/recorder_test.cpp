@@ -3,12 +3,15 @@
 // noted by its outcome alone (and replays), and a session file that cannot
 // be written ends the recording there, said once.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "session.h"
 #include "sim_test_util.h"
@@ -27,7 +30,11 @@ struct Recording {
 };
 
 // The probe's `what`, recorded: the recorder goes in ahead of the board.
-Recording record(const std::string &what) {
+// `more`: more of the environment (a board script, a replay), ahead of the
+// rest; `recorder`: whether it is there at all; `input`: its standard input;
+// `meanwhile`: what the test does while it runs.
+Recording record(const std::string &what, std::vector<std::string> more = {}, bool recorder = true,
+                 int input = -1, const std::function<void()> &meanwhile = {}) {
   const std::string base = ::testing::TempDir() + "daprec_" + what + std::to_string(getpid());
   Recording run;
   run.session = base + ".ses";
@@ -35,9 +42,11 @@ Recording record(const std::string &what) {
   std::string preload = getenv("LD_PRELOAD") != nullptr ? getenv("LD_PRELOAD") : "";
   const auto board = preload.find("libdapsim");
   const auto at = board == std::string::npos ? 0 : preload.rfind(':', board) + 1;
-  preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
-  std::vector<std::string> env = {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
-                                  what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="};
+  if (recorder)
+    preload.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
+  std::vector<std::string> env = more;
+  env.insert(env.end(), {"LD_PRELOAD=" + preload, "DAPREC_FILE=" + run.session,
+                         what == "ticks" ? "DAPSIM_TRACE=" + trace : "DAPSIM_TRACE="});
   for (char **e = environ; *e != nullptr; ++e)
     if (std::string(*e).rfind("LD_PRELOAD=", 0) != 0 && std::string(*e).rfind("DAP", 0) != 0)
       env.push_back(*e);
@@ -46,16 +55,20 @@ Recording record(const std::string &what) {
     envp.push_back(e.data());
   envp.push_back(nullptr);
   int err[2];
-  if (pipe(err) != 0)
+  if (pipe2(err, O_CLOEXEC) != 0)
     return run;
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(err[1], 2);
+    if (input >= 0)
+      dup2(input, 0);
     const char *probe = DAP_RECORDER_PROBE;
     execle(probe, probe, what.c_str(), nullptr, envp.data());
     _exit(127);
   }
   close(err[1]);
+  if (meanwhile)
+    meanwhile();
   char chunk[512];
   for (ssize_t n; (n = read(err[0], chunk, sizeof chunk)) > 0;)
     run.said.append(chunk, static_cast<std::size_t>(n));
@@ -114,6 +127,70 @@ TEST(Recorder, NotesWhereACtrlCReachedTheHostAndHow) {
   std::remove(run.session.c_str());
 }
 
+// A handler that lets go of a channel in the middle of a request, and one
+// that runs inside times(): each call is noted as the call it was, then the
+// Ctrl-C, then the release, at the tick the command saw; the file replays
+// exact.
+TEST(Recorder, NotesTheCallAHandlerInterruptedThenItsRelease) {
+  const std::string script = ::testing::TempDir() + "daprec_script" + std::to_string(getpid());
+  std::ofstream(script) << "sigint op 4\nsigint tick 50\n";
+  const Recording run = record("release", {"DAPSIM_SCRIPT=" + script});
+  ASSERT_EQ(run.status, 0) << run.said;
+  std::string seen;
+  std::uint64_t requests = 0;
+  for (const auto &r : read_back(run.session).records) {
+    requests += r.kind == Kind::ioctl ? r.repeats : 0;
+    if (r.kind != Kind::clock)
+      seen += std::string(dapsession::kind_name(r.kind)) +
+              (r.node < 2 ? std::string(" ") + dapsession::node_name(r.node) : "") + " " +
+              std::to_string(r.tick) + ", ";
+  }
+  EXPECT_EQ(requests, 2u) << seen;
+  EXPECT_NE(seen.find("ioctl accel1 -1, interrupt -1, release accel1 -1, interrupt 50, release "
+                      "accel0 50, open accel0 50, write accel0 50, close accel0 50"),
+            std::string::npos)
+      << seen;
+
+  const std::string verdict = run.session + ".verdict";
+  const Recording replay = record(
+      "release", {"DAPSIM_REPLAY=" + run.session, "DAPSIM_REPLAY_VERDICT=" + verdict}, false);
+  EXPECT_EQ(replay.status, 0) << replay.said;
+  std::ifstream said(verdict);
+  std::string word;
+  said >> word;
+  EXPECT_EQ(word, "exact") << replay.said;
+  std::remove(verdict.c_str());
+  std::remove(script.c_str());
+  std::remove(run.session.c_str());
+}
+
+// A second process that finds the file taken says once which process holds
+// it; the holder's own children (a shell, the loader) stay silent.
+TEST(Recorder, ASecondRecorderSaysWhoHoldsTheFile) {
+  int input[2];
+  ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+  Recording second;
+  const Recording holder = record("hold", {}, true, input[0], [&] {
+    close(input[0]);
+    const std::string file =
+        ::testing::TempDir() + "daprec_hold" + std::to_string(getpid()) + ".ses";
+    // The board's clock is virtual here: poll() waits in real time.
+    for (int i = 0; i < 500 && std::ifstream(file, std::ios::ate).tellg() < 16; ++i)
+      poll(nullptr, 0, 10);
+    second = record("child", {"DAPREC_FILE=" + file});
+    close(input[1]);
+  });
+  EXPECT_EQ(holder.status, 0) << holder.said;
+  EXPECT_EQ(second.status, 0) << second.said;
+  EXPECT_EQ(holder.said.find("daprec:"), std::string::npos) << holder.said;
+  const std::string said = "daprec: " + holder.session + " is being recorded by process ";
+  const auto at = second.said.find(said);
+  ASSERT_NE(at, std::string::npos) << second.said;
+  EXPECT_NE(second.said.find(" (recorder_probe); process ", at), std::string::npos) << second.said;
+  EXPECT_EQ(second.said.find("daprec:"), second.said.rfind("daprec:")) << second.said;
+  std::remove(holder.session.c_str());
+}
+
 class RecorderReplay : public simtest::Board {};
 
 TEST_F(RecorderReplay, NotesARefusedBufferByItsOutcomeAloneAndPlaysItBack) {
@@ -151,6 +228,14 @@ TEST_F(RecorderReplay, NotesARefusedBufferByItsOutcomeAloneAndPlaysItBack) {
   std::remove(run.session.c_str());
 }
 
+// Inside a long call with no device closed, what was recorded reaches the
+// file within a second.
+TEST(Recorder, HandsItsRecordsToTheKernelAtLeastOnceASecond) {
+  const Recording run = record("long");
+  EXPECT_EQ(run.status, 0) << run.said;
+  std::remove(run.session.c_str());
+}
+
 TEST(Recorder, StopsWithOneMessageWhenTheFileCannotBeWritten) {
   const Recording run = record("fsize");
   ASSERT_EQ(run.status, 0) << run.said; // the calls still go through
@@ -166,7 +251,12 @@ TEST(Recorder, StopsWithOneMessageWhenTheFileCannotBeWritten) {
   std::ifstream file(run.session, std::ios::binary | std::ios::ate);
   EXPECT_EQ(static_cast<long long>(file.tellg()), std::stoll(kept));
   EXPECT_LE(file.tellg(), 200);
-  EXPECT_EQ(read_back(run.session).stopped_error, EFBIG);
+  // Of the records waiting in memory, those that fit were kept.
+  const auto s = read_back(run.session);
+  EXPECT_EQ(s.stopped_error, EFBIG);
+  EXPECT_GT(std::count_if(s.records.begin(), s.records.end(),
+                          [](const dapsession::Record &r) { return r.kind == Kind::write; }),
+            0);
   std::remove(run.session.c_str());
 }
 

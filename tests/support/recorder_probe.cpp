@@ -8,11 +8,23 @@
 //   ctrl-c   a request before and after a SIGINT its own handler takes,
 //            before and after its interrupt query turns true, and before and
 //            after Octave's interrupt count rises, twice
+//   hold     runs itself as `child` (which only opens and closes the
+//            channels), then holds the recording until its input ends
+//   child    only opens and closes the channels
+//   long     a write, then times() for 1.2 s of the host's clock: the file
+//            must have grown meanwhile, no device closed
+//   release  a SIGINT handler that lets go of a channel as the interrupt
+//            guard does (dup2 of /dev/null over it), run by the board in the
+//            middle of a request and then inside times() at tick 50; then a
+//            channel opened again and written
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/times.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +35,14 @@ namespace {
 volatile bool g_pending = false;
 volatile sig_atomic_t g_handled = 0;
 void on_sigint(int, siginfo_t *, void *) { g_handled = g_handled + 1; }
+// The channels the releasing handler lets go of, first the binary one.
+int g_release[2] = {-1, -1};
+void let_go(int) {
+  const int null = open("/dev/null", O_RDWR);
+  dup2(null, g_release[g_handled]);
+  close(null);
+  g_handled = g_handled + 1;
+}
 } // namespace
 
 // The interrupt query of a host that follows MATLAB's rules, and Octave's
@@ -88,6 +108,48 @@ int main(int argc, char **argv) {
     const auto previous = signal(SIGINT, SIG_DFL);
     if (g_handled != 1 || reinterpret_cast<void *>(previous) != reinterpret_cast<void *>(on_sigint))
       return 5;
+  } else if (what == "hold") {
+    const pid_t child = fork();
+    if (child == 0) {
+      execl(argv[0], argv[0], "child", nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    char byte;
+    if (child < 0 || waitpid(child, &status, 0) != child || status != 0)
+      return 3;
+    while (read(0, &byte, 1) > 0) {
+    }
+  } else if (what == "long") {
+    struct stat file {};
+    const char *session = getenv("DAPREC_FILE");
+    if (write(text, "let v=1\r", 8) != 8 || session == nullptr || stat(session, &file) != 0)
+      return 3;
+    const off_t before = file.st_size;
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    do {
+      times(nullptr);
+      clock_gettime(CLOCK_MONOTONIC, &now);
+    } while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < 1200);
+    if (stat(session, &file) != 0 || file.st_size <= before)
+      return 6;
+  } else if (what == "release") {
+    g_release[0] = binary;
+    g_release[1] = text;
+    signal(SIGINT, let_go);
+    // The board's script raises SIGINT after its 4th operation (the second
+    // request) and at tick 50.
+    if (ioctl(binary, 1, &value) != 0 || ioctl(binary, 1, &value) != 0 || g_handled != 1)
+      return 3;
+    while (times(nullptr) < 50) {
+    }
+    if (g_handled != 2)
+      return 4;
+    const int again = open("/dev/accel0", O_RDWR);
+    if (again <= 0 || write(again, "let v=1\r", 8) != 8)
+      return 5;
+    close(again);
   } else if (what == "fsize") {
     for (int round = 0; round < 2; ++round) {
       for (int i = 0; i < 20; ++i)
