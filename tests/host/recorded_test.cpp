@@ -104,8 +104,14 @@ Part run_script(const std::string &part, const std::vector<std::string> &more, b
   env.push_back("DAP_HOST_SESSION_OUT=" + out);
   for (char **e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
-    if (recorder && entry.rfind("LD_PRELOAD=", 0) == 0)
-      entry.insert(11, std::string(DAP_RECORDER_LIBRARY) + ":");
+    // The recorder goes in just ahead of the board: a sanitizer's runtime,
+    // when there is one, must stay first.
+    if (recorder && entry.rfind("LD_PRELOAD=", 0) == 0) {
+      const auto board = entry.find("libdapsim");
+      const auto at =
+          board == std::string::npos ? 11 : std::max(entry.rfind(':', board) + 1, std::size_t{11});
+      entry.insert(at, std::string(DAP_RECORDER_LIBRARY) + ":");
+    }
     if (entry.rfind("DAPREC_", 0) != 0 && entry.rfind("DAPSIM_REPLAY", 0) != 0)
       env.push_back(entry);
   }
