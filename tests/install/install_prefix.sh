@@ -30,7 +30,7 @@ done
 manual=$prefix/share/doc/dap/sim-README.md
 cmp -s "$source/sim/README.md" "$manual" || fail "the simulator's manual is not installed as $manual"
 # MATLAB's "ver" reads the version from the second line of Contents.m.
-sed -n 2p "$prefix/lib/dap/mex/Contents.m" | grep -qE "^% Version $version [0-9]{2}-[A-Z][a-z]{2}-[0-9]{4}\$" ||
+sed -n 2p "$prefix/lib/dap/mex/Contents.m" | grep -E "^% Version $version [0-9]{2}-[A-Z][a-z]{2}-[0-9]{4}\$" >/dev/null ||
   fail "Contents.m has no version line for $version"
 
 # The installed octave-sim must serve the installed DAPL folder and put the

@@ -16,7 +16,7 @@ fail() {
   exit 1
 }
 
-"$octave_sim" --help | grep -q '^Usage: octave-sim' || fail "--help"
+"$octave_sim" --help | grep '^Usage: octave-sim' >/dev/null || fail "--help"
 
 folder="$work/it's a \"lab\" folder \$HOME; \`touch hit\` (1)"
 mkdir -p "$folder"
