@@ -53,6 +53,7 @@ for k = 1:rows(loads)
   assert(isempty(sim_trace('write accel0')), 'something sent by %s', loads{k, 1});
 end
 cd(here);
+rmdir(scratch);
 
 % A warning is said once per call, however many drains end the same way.
 dapsim('reset');
