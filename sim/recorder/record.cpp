@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "deferred.h"
 #include "recorder.h"
 
 namespace daprec {
@@ -23,13 +24,14 @@ std::atomic<std::int64_t> g_tick{-1};
 // that ran inside times() let go at the value times() then returned).
 __attribute__((tls_model("initial-exec"))) thread_local bool t_recording = false;
 std::atomic<int> g_calls_in_progress{0};
-constexpr int kDeferredSlots = 16;
-std::atomic<int> g_deferred_count{0};
-std::atomic<int> g_deferred_fd[kDeferredSlots];
-std::atomic<int> g_deferred_node[kDeferredSlots];
-std::atomic<int> g_deferred_result[kDeferredSlots];
-std::atomic<int> g_deferred_error[kDeferredSlots];
-std::atomic<bool> g_deferred_closed[kDeferredSlots];
+struct Release {
+  int fd;
+  int node;
+  int result;
+  int error;
+  bool closed;
+};
+dapsim::Deferred<Release, 16> g_deferred;
 
 // A device closed: the block in progress goes to the kernel, and to the
 // disk when asked.
@@ -69,25 +71,20 @@ void note_interrupt_locked(std::int64_t tick) {
 
 // With the lock held. Dropped when the file is not being written.
 void write_deferred() {
-  if (g_deferred_count.load(std::memory_order_acquire) == 0)
+  if (!g_deferred.pending())
     return; // almost always: no handler let go of a device meanwhile
-  int done = 0;
-  for (;;) {
-    int count = g_deferred_count.load();
-    const std::int64_t tick = g_tick.load();
-    for (int i = done; i < count && recording(); ++i) {
-      const auto node = static_cast<std::uint8_t>(g_deferred_node[i].load());
-      if (g_deferred_closed[i].load()) {
-        file().close(node, tick, g_deferred_result[i].load(), g_deferred_error[i].load());
-        device_closed(file());
-      } else {
-        file().release(node, tick, g_deferred_fd[i].load());
-      }
-    }
-    done = count;
-    if (g_deferred_count.compare_exchange_strong(count, 0))
+  g_deferred.drain([](const Release &r) {
+    if (!recording())
       return;
-  }
+    const std::int64_t tick = g_tick.load();
+    const auto node = static_cast<std::uint8_t>(r.node);
+    if (r.closed) {
+      file().close(node, tick, r.result, r.error);
+      device_closed(file());
+    } else {
+      file().release(node, tick, r.fd);
+    }
+  });
 }
 
 // Runs `locked()` as this thread's only work inside the recorder, the lock
@@ -171,16 +168,8 @@ CallInProgress::~CallInProgress() { g_calls_in_progress.fetch_sub(1, std::memory
 void let_go(int fd, int node, bool closed, int result) {
   const int error = errno;
   if (t_recording || g_calls_in_progress.load(std::memory_order_relaxed) > 0) {
-    const int slot = g_deferred_count.load();
-    if (slot < kDeferredSlots) {
-      g_deferred_fd[slot].store(fd);
-      g_deferred_node[slot].store(node);
-      g_deferred_result[slot].store(result);
-      g_deferred_error[slot].store(result < 0 ? error : 0);
-      g_deferred_closed[slot].store(closed);
-      g_deferred_count.store(slot + 1);
+    if (g_deferred.push({fd, node, result, result < 0 ? error : 0, closed}))
       return;
-    }
     if (t_recording)
       return; // full, and the lock is this thread's own
     // Full: written now, out of order rather than never.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "deferred.h"
 #include "simulator.h"
 #include "text.h"
 
@@ -16,12 +17,13 @@ namespace dapsim {
 namespace {
 
 // Devices let go of by a handler that interrupted a device call on the same
-// thread. Written from the signal handler, so plain atomics, no allocation.
-constexpr int kDeferredSlots = 16;
-std::atomic<int> g_deferred_count{0};
-std::atomic<int> g_deferred_fd[kDeferredSlots];
-std::atomic<int> g_deferred_node[kDeferredSlots];
-std::atomic<bool> g_deferred_closed[kDeferredSlots];
+// thread (handlers of different signals may nest).
+struct Release {
+  int fd;
+  int node;
+  bool closed;
+};
+Deferred<Release, 16> g_deferred;
 
 // Whether the host may hand [buffer, buffer + count) to a driver: mapped,
 // and writable too when the driver is to write into it. A driver finds out
@@ -276,35 +278,18 @@ void Simulator::defer_release(int fd, bool closed) {
   if (node < 0)
     return;
   g_fd_node[fd].store(0, std::memory_order_release);
-  const int slot = g_deferred_count.load();
-  if (slot < kDeferredSlots) {
-    g_deferred_fd[slot].store(fd);
-    g_deferred_node[slot].store(node);
-    g_deferred_closed[slot].store(closed);
-    g_deferred_count.store(slot + 1);
-  }
+  g_deferred.push({fd, node, closed});
 }
 
 // Runs with the lock held, on the thread whose handler deferred.
 void Simulator::settle_deferred() {
-  int done = 0;
-  for (;;) {
-    int count = g_deferred_count.load();
-    for (int i = done; i < count; ++i) {
-      const int fd = g_deferred_fd[i].load();
-      const int node = g_deferred_node[i].load();
-      const bool closed = g_deferred_closed[i].load();
-      devices_.forget(fd);
-      replay_close(node, closed);
-      trace(std::string(closed ? "close " : "release ") + node_name(node) +
-            (closed ? std::string() : " fd=" + std::to_string(fd)));
-      count_operation();
-    }
-    done = count;
-    // A handler on a thread still waiting for the lock may have added one.
-    if (g_deferred_count.compare_exchange_strong(count, 0))
-      return;
-  }
+  g_deferred.drain([this](const Release &r) {
+    devices_.forget(r.fd);
+    replay_close(r.node, r.closed);
+    trace(std::string(r.closed ? "close " : "release ") + node_name(r.node) +
+          (r.closed ? std::string() : " fd=" + std::to_string(r.fd)));
+    count_operation();
+  });
 }
 
 void Simulator::released(int fd) {

@@ -17,6 +17,9 @@
 //            guard does (dup2 of /dev/null over it), run by the board in the
 //            middle of a request and then inside times() at tick 50; then a
 //            channel opened again and written
+//   threads  four threads, each opening, asking and closing the binary
+//            channel many times: each close while another thread is inside
+//            a call is held back by the recorder, from four threads at once
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -30,6 +33,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 volatile bool g_pending = false;
@@ -150,6 +155,19 @@ int main(int argc, char **argv) {
     if (again <= 0 || write(again, "let v=1\r", 8) != 8)
       return 5;
     close(again);
+  } else if (what == "threads") {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([] {
+        int mine = 0;
+        for (int i = 0; i < 20000; ++i) {
+          const int fd = open("/dev/accel1", O_RDWR);
+          ioctl(fd, 1, &mine);
+          close(fd);
+        }
+      });
+    for (auto &t : threads)
+      t.join();
   } else if (what == "fsize") {
     for (int round = 0; round < 2; ++round) {
       for (int i = 0; i < 20; ++i)
