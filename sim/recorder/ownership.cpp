@@ -31,8 +31,6 @@ bool g_sync = false;          // DAPREC_SYNC=1
 std::int64_t g_early_value = 0;
 std::uint64_t g_early_count = 0;
 
-void say(const char *text) { [[maybe_unused]] long rc = syscall(SYS_write, 2, text, strlen(text)); }
-
 std::uint64_t limit_from_environment() {
   const char *env = getenv("DAPREC_LIMIT");
   if (env == nullptr || *env == '\0')
@@ -196,6 +194,8 @@ void say_who_records(int fd, const char *path) {
 }
 
 } // namespace
+
+void say(const char *text) { [[maybe_unused]] long rc = syscall(SYS_write, 2, text, strlen(text)); }
 
 // The file keeps what was written whole before the failure.
 void stop_if_the_file_failed() {

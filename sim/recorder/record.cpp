@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 #include "deferred.h"
 #include "recorder.h"
@@ -32,6 +33,9 @@ struct Release {
   bool closed;
 };
 dapsim::Deferred<Release, 16> g_deferred;
+// Releases that found every slot taken while this thread held the lock:
+// not in the file, and said so.
+std::atomic<unsigned> g_releases_lost{0};
 
 // A device closed: the block in progress goes to the kernel, and to the
 // disk when asked.
@@ -71,6 +75,14 @@ void note_interrupt_locked(std::int64_t tick) {
 
 // With the lock held. Dropped when the file is not being written.
 void write_deferred() {
+  if (const unsigned lost = g_releases_lost.exchange(0); lost > 0 && recording()) {
+    char line[192];
+    snprintf(line, sizeof line,
+             "daprec: %u device release%s by a signal handler not recorded (more than 16 in one "
+             "call); the session will not replay exact from here\n",
+             lost, lost == 1 ? "" : "s");
+    say(line);
+  }
   if (!g_deferred.pending())
     return; // almost always: no handler let go of a device meanwhile
   g_deferred.drain([](const Release &r) {
@@ -170,8 +182,10 @@ void let_go(int fd, int node, bool closed, int result) {
   if (t_recording || g_calls_in_progress.load(std::memory_order_relaxed) > 0) {
     if (g_deferred.push({fd, node, result, result < 0 ? error : 0, closed}))
       return;
-    if (t_recording)
-      return; // full, and the lock is this thread's own
+    if (t_recording) {
+      g_releases_lost.fetch_add(1); // full, and the lock is this thread's own
+      return;
+    }
     // Full: written now, out of order rather than never.
   }
   const std::int64_t tick = g_tick.load();

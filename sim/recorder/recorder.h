@@ -76,6 +76,8 @@ void stop_if_the_file_failed();
 bool sync_at_close();
 // A times() value before the file is taken: only the last run counts.
 void note_early_tick(std::int64_t tick);
+// A line on standard error, written whole, nothing allocated.
+void say(const char *text);
 
 // -------------------------------------------------------------- interrupts
 

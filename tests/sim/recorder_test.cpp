@@ -244,6 +244,24 @@ TEST(Recorder, WritesEveryReleaseHeldBackFromManyThreads) {
   std::remove(run.session.c_str());
 }
 
+// More releases in one call than can be held back: the board says it lost
+// one; the recorder writes its extra one at once rather than lose it.
+TEST(Recorder, SaysWhenAHandlerLetsGoOfMoreThanCanBeHeldBack) {
+  const std::string script = ::testing::TempDir() + "daprec_many" + std::to_string(getpid());
+  std::ofstream(script) << "sigint op 20 within\n"; // the request after 19 opens
+  const Recording run = record("many", {"DAPSIM_SCRIPT=" + script});
+  ASSERT_EQ(run.status, 0) << run.said;
+  EXPECT_NE(run.said.find("dapsim: 1 device release(s) by a signal handler lost"),
+            std::string::npos)
+      << run.said;
+  std::uint64_t releases = 0;
+  for (const auto &r : read_back(run.session).records)
+    releases += r.kind == Kind::release && r.node == 1 ? r.repeats : 0;
+  EXPECT_EQ(releases, 17u);
+  std::remove(script.c_str());
+  std::remove(run.session.c_str());
+}
+
 // Inside a long call with no device closed, what was recorded reaches the
 // file within a second.
 TEST(Recorder, HandsItsRecordsToTheKernelAtLeastOnceASecond) {

@@ -17,6 +17,8 @@
 //            guard does (dup2 of /dev/null over it), run by the board in the
 //            middle of a request and then inside times() at tick 50; then a
 //            channel opened again and written
+//   many     a SIGINT handler run by the board in the middle of a request
+//            lets go of 17 channels, one more than either holds back
 //   threads  four threads, each opening, asking and closing the binary
 //            channel many times: each close while another thread is inside
 //            a call is held back by the recorder, from four threads at once
@@ -42,6 +44,13 @@ volatile sig_atomic_t g_handled = 0;
 void on_sigint(int, siginfo_t *, void *) { g_handled = g_handled + 1; }
 // The channels the releasing handler lets go of, first the binary one.
 int g_release[2] = {-1, -1};
+int g_many[17];
+void let_go_of_many(int) {
+  const int null = open("/dev/null", O_RDWR);
+  for (const int fd : g_many)
+    dup2(null, fd);
+  close(null);
+}
 void let_go(int) {
   const int null = open("/dev/null", O_RDWR);
   dup2(null, g_release[g_handled]);
@@ -155,6 +164,13 @@ int main(int argc, char **argv) {
     if (again <= 0 || write(again, "let v=1\r", 8) != 8)
       return 5;
     close(again);
+  } else if (what == "many") {
+    for (int &fd : g_many)
+      fd = open("/dev/accel1", O_RDWR);
+    signal(SIGINT, let_go_of_many);
+    ioctl(binary, 1, &value); // the board's script raises SIGINT in here
+    for (const int fd : g_many)
+      close(fd);
   } else if (what == "threads") {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
